@@ -1,0 +1,41 @@
+-- Product settings: read by the installer, the install script and the product's uninstaller.
+global_install_basepath = "Tarvik\\Navolo"
+global_localdatapath = "Tarvik\\Navolo"
+global_http_Agent = "TARVIK2020"
+global_union_id = 4200
+global_union_id_x64 = 4200
+global_app_id = 108
+global_version = "4.0.5.22"
+global_product_name = "Navolo"
+global_shortcut_name = "Navolo"
+global_product_name_inner = "Navolo"
+global_company_name = "Tarvik Software Co., Ltd."
+global_legalcopyright = "Copyright (C) 2026 Tarvik Software Co., Ltd. All rights reserved."
+global_main_app_name = "Navolo.exe"
+global_main_app_name_inner = "Navolo.exe"
+global_main_app_name_inner_64 = "Navolo64.exe"
+global_old_product_name = "Navolo"
+global_licence_url = "https://www.tarvik.example/licence.html"
+global_need_disk_space = 57999360
+global_main_wnd_cls = "CDlgSearch"
+global_uninst_sub_key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Navolo"
+global_reg_sub_key = "SOFTWARE\\Navolo"
+global_startup_check_visable = true
+global_disable_cover = false
+global_cover_unionId = false
+global_show_completewindow = true
+global_uninstall_useui = true
+global_uninstall_no_start_prompt = true
+global_create_log_folder = false
+global_udp_un_install_port = 8100
+global_udp_install_uninstall_url = "stat.tarvik.example"
+global_install_PostURL = "http://stat.tarvik.example/api/InstallStat"
+global_Uninstall_PostURL = "http://stat.tarvik.example/api/UnInstallStat"
+global_Uninstall_Suggesstion_url = "http://www.tarvik.example/feed?ruleShow=true"
+global_AwardLnk_url = "http://www.tarvik.example/help?award=true"
+global_Uninstall_ReasonURL = "http://stat.tarvik.example/api/UninstallReport"
+global_kf_QQ = 800012345
+global_kf_QQQ = "https://chat.tarvik.example/join?group=navolo"
+global_startuseexplorer_level = true
+global_disable_analyze_params_from_file_name = true
+global_enable_ss_install = false

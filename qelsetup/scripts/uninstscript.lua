@@ -1,0 +1,2 @@
+-- Uninstall script carried for the product's uninstaller. The uninstall procedure is not
+-- written yet: this chunk defines nothing.

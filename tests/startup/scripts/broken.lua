@@ -1,0 +1,1 @@
+global_app_id = = 1

@@ -1,0 +1,1 @@
+-- not run by the installer

@@ -1,0 +1,2 @@
+-- loaded by the engine as source text
+unit_source_chunk = "source ran"
