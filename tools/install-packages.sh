@@ -9,6 +9,7 @@ PACKAGES=(
   wine wine32:i386 wine64 libgnutls30:i386 xvfb xauth xdotool imagemagick
   cmake ninja-build gcc-multilib dpkg-dev libz-mingw-w64-dev googletest 7zip
   fonts-wqy-microhei python3 python3-pytest python3-pefile liblnk-utils locales nsis
+  qemu-user-static
 )
 
 have_all() {

@@ -1,0 +1,169 @@
+#!/usr/bin/python3
+"""Prints what a run of the installer did, from the launcher's transcript and from snapshots of
+the Wine prefix taken before and after (file listing, system.reg and user.reg).
+usage: report.py TRANSCRIPT BEFORE_DIR AFTER_DIR INSTALLER
+"""
+import re
+import sys
+
+# Values Wine itself rewrites in every session; they say nothing about the install.
+NOISE_KEYS = (
+    r"^Software\\Wine\\",
+    r"^System\\CurrentControlSet\\Control\\DeviceClasses",
+    r"^System\\CurrentControlSet\\Enum\\",
+    r"^Hardware\\",
+    r"^Volatile Environment",
+    r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\",
+    r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+    r"^System\\CurrentControlSet\\Services\\",
+    r"^System\\MountedDevices",
+)
+NOISE_FILES = (r"^users/[^/]+/AppData/Local/Temp/qel", r"^users/[^/]+/Temp/qel")
+
+
+def unescape(text):
+    return text.replace("\\\\", "\x00").replace("\\r", "\r").replace("\\n", "\n").replace("\\t", "\t").replace("\x00", "\\")
+
+
+def read_transcript(path):
+    records = []
+    for line in open(path, encoding="utf-8", errors="replace").read().split("\n"):
+        if ": " in line:
+            kind, value = line.split(": ", 1)
+            records.append((kind, value))
+        elif line:
+            records.append((line, ""))
+    return records
+
+
+def read_reg(path):
+    """{key: {value name: value text}} of a Wine registry file."""
+    keys, current, pending = {}, None, ""
+    for raw in open(path, encoding="utf-8", errors="replace"):
+        line = raw.rstrip("\n")
+        if pending:
+            line, pending = pending + line.lstrip(), ""
+        if line.endswith("\\") and not line.endswith("\\\\"):
+            pending = line[:-1]
+            continue
+        if line.startswith("["):
+            current = line[1:line.rfind("]")].replace("\\\\", "\\")
+            keys[current] = {}
+        elif current is not None and line and not line.startswith("#") and "=" in line:
+            name, value = split_value(line)
+            keys[current][name] = value
+    return keys
+
+
+def split_value(line):
+    if line.startswith('"'):
+        end = 1
+        while end < len(line):
+            if line[end] == "\\":
+                end += 2
+                continue
+            if line[end] == '"':
+                break
+            end += 1
+        return line[1:end].replace('\\"', '"').replace("\\\\", "\\"), line[end + 2:]
+    name, value = line.split("=", 1)
+    return ("(default)" if name == "@" else name), value
+
+
+def decode_reg_value(value):
+    if value.startswith('str:"') or value.startswith('"'):
+        text = value[value.index('"') + 1:-1]
+        return "REG_SZ " + decode_wine_string(text)
+    if value.startswith("dword:"):
+        return "REG_DWORD %d" % int(value[6:], 16)
+    if value.startswith("str(2):"):
+        return "REG_EXPAND_SZ " + decode_wine_string(value[8:-1])
+    return value
+
+
+def decode_wine_string(text):
+    text = re.sub(r"\\x([0-9a-fA-F]{1,4})", lambda m: chr(int(m.group(1), 16)), text)
+    return text.replace('\\"', '"').replace("\\\\", "\\")
+
+
+def registry_changes(before_dir, after_dir):
+    lines = []
+    for hive, name in (("HKLM", "system.reg"), ("HKCU", "user.reg")):
+        before, after = read_reg(before_dir + "/" + name), read_reg(after_dir + "/" + name)
+        for key in sorted(set(before) | set(after)):
+            if any(re.search(p, key, re.I) for p in NOISE_KEYS):
+                continue
+            old, new = before.get(key, {}), after.get(key, {})
+            if key not in before:
+                lines.append("  + %s\\%s" % (hive, key))
+            elif key not in after:
+                lines.append("  - %s\\%s" % (hive, key))
+            for value in sorted(set(old) | set(new)):
+                if old.get(value) == new.get(value):
+                    continue
+                if value in new:
+                    lines.append("      %s = %s" % (value, decode_reg_value(new[value])))
+                else:
+                    lines.append("      %s deleted" % value)
+    return lines
+
+
+def read_files(path):
+    files = {}
+    for line in open(path, encoding="utf-8", errors="replace"):
+        kind, size, mtime, name = line.rstrip("\n").split(" ", 3)
+        files[name] = (kind, int(size), mtime)
+    return files
+
+
+def file_changes(before_dir, after_dir):
+    before, after = read_files(before_dir + "/files.txt"), read_files(after_dir + "/files.txt")
+    lines = []
+    for name in sorted(set(before) | set(after)):
+        if not name or any(re.search(p, name) for p in NOISE_FILES):
+            continue
+        if name not in before:
+            kind, size, _ = after[name]
+            lines.append("  + C:/%s%s" % (name, "/" if kind == "d" else "  (%d bytes)" % size))
+        elif name not in after:
+            lines.append("  - C:/%s" % name)
+        elif before[name] != after[name] and after[name][0] == "f":
+            lines.append("  * C:/%s  (%d bytes)" % (name, after[name][1]))
+    return lines
+
+
+def main(transcript, before_dir, after_dir, installer):
+    records = read_transcript(transcript)
+    print("Silent install of %s" % installer)
+    print()
+    print("Debug output:")
+    for kind, value in records:
+        if kind == "debug":
+            print("  " + unescape(value).rstrip("\r\n").replace("\r\n", "\n  "))
+    print()
+    messages = [v for k, v in records if k == "message"]
+    print("Messages to the listener window:")
+    for value in messages:
+        number = value.split(" ")[0]
+        print("  %s%s" % (value, "  (install finished)" if number == "3014" else ""))
+    if not messages:
+        print("  none (no message 3014 arrived)")
+    boxes = [v for k, v in records if k == "msgbox"]
+    if boxes:
+        print()
+        print("Message boxes:")
+        for value in boxes:
+            print("  " + unescape(value).replace("\t", " | "))
+    print()
+    exits = [v for k, v in records if k == "exit"]
+    print("Exit code: %s%s" % (exits[0] if exits else "none", "  (timed out)" if any(k == "timeout" for k, _ in records) else ""))
+    print()
+    print("Files written (outside C:/windows):")
+    print("\n".join(file_changes(before_dir, after_dir)) or "  none")
+    print()
+    print("Registry values written:")
+    print("\n".join(registry_changes(before_dir, after_dir)) or "  none")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:5])
