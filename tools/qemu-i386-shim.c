@@ -1,5 +1,11 @@
 /*
- * qemu-i386-shim.c - make 32-bit Wine start fast under qemu-user (built by tools/enable-i386.sh).
+ * qemu-i386-shim.c - make 32-bit Wine start fast under Debian 12's qemu-user 7.2.
+ *
+ * FALLBACK ONLY: tools/enable-i386.sh normally uses qemu-user 10 (bookworm-backports), which
+ * needs no shim. It builds this file only when no such qemu can be had. Even with the shim,
+ * qemu 7.2 maps guest address 0 at host 0x1000, so the wineserver's accesses to a 32-bit
+ * process's memory (ReadProcessMemory, the PEB BeingDebugged flag, debug events) are off by a
+ * page; only qemu >= 8.1 fixes that.
  *
  * Why: on machines whose kernel cannot run i386 code, 32-bit programs run under qemu-i386-static
  * (binfmt_misc). qemu 7.2 (Debian 12) ignores MAP_FIXED_NOREPLACE: an mmap with that flag whose

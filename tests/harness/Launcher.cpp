@@ -217,10 +217,13 @@ void WatchBoxes(BoxAnswerer* answerer)
 
 // --- debugging -------------------------------------------------------------------------------
 
+enum class Prologue { None, MovEdiEdi, LeaEcxEspPlus4, PushEbp };
+
 struct Debuggee {
     HANDLE process = nullptr;
     std::map<DWORD, HANDLE> threads;
     DWORD_PTR messageBoxAddress = 0;  // breakpoint on MessageBoxW, 0 when not set
+    Prologue prologue = Prologue::None;
 };
 
 std::wstring ReadRemoteText(HANDLE process, DWORD_PTR address)
@@ -244,25 +247,60 @@ std::wstring ReadRemoteText(HANDLE process, DWORD_PTR address)
     return text;
 }
 
-// Wine's MessageBoxW starts with the two-byte no-op "mov edi, edi": a breakpoint on its first
-// byte can be stepped over by moving the instruction pointer, so it never has to be removed.
+// The breakpoint on MessageBoxW's first instruction is never removed: when it is hit, that one
+// instruction is carried out here and the thread goes on after it. These are the prologues seen
+// in Wine's and Windows' user32.
+Prologue RecognisePrologue(const unsigned char* code)
+{
+    if (code[0] == 0x8B && code[1] == 0xFF)
+        return Prologue::MovEdiEdi;
+    if (code[0] == 0x8D && code[1] == 0x4C && code[2] == 0x24 && code[3] == 0x04)
+        return Prologue::LeaEcxEspPlus4;
+    if (code[0] == 0x55)
+        return Prologue::PushEbp;
+    return Prologue::None;
+}
+
 void SetMessageBoxBreakpoint(Debuggee& debuggee, DWORD_PTR remoteUser32)
 {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
     const DWORD_PTR local = reinterpret_cast<DWORD_PTR>(GetProcAddress(user32, "MessageBoxW"));
     const DWORD_PTR address = local - reinterpret_cast<DWORD_PTR>(user32) + remoteUser32;
-    unsigned char prologue[2] = {};
+    unsigned char code[4] = {};
     SIZE_T read = 0;
-    if (!ReadProcessMemory(debuggee.process, reinterpret_cast<void*>(address), prologue, 2, &read) || read != 2 ||
-        prologue[0] != 0x8B || prologue[1] != 0xFF) {
-        Record(L"note: MessageBoxW has no hot-patch prologue; boxes are answered but not read");
+    if (!ReadProcessMemory(debuggee.process, reinterpret_cast<void*>(address), code, sizeof code, &read) || read != sizeof code ||
+        (debuggee.prologue = RecognisePrologue(code)) == Prologue::None) {
+        Record(L"note: unknown MessageBoxW prologue; boxes are answered but not read");
         return;
     }
     const unsigned char breakpoint = 0xCC;
     SIZE_T written = 0;
     if (WriteProcessMemory(debuggee.process, reinterpret_cast<void*>(address), &breakpoint, 1, &written) && written == 1) {
-        FlushInstructionCache(debuggee.process, reinterpret_cast<void*>(address), 2);
+        FlushInstructionCache(debuggee.process, reinterpret_cast<void*>(address), sizeof code);
         debuggee.messageBoxAddress = address;
+    }
+}
+
+void StepOverPrologue(Debuggee& debuggee, CONTEXT& context)
+{
+    const DWORD start = static_cast<DWORD>(debuggee.messageBoxAddress);
+    switch (debuggee.prologue) {
+    case Prologue::MovEdiEdi:
+        context.Eip = start + 2;
+        break;
+    case Prologue::LeaEcxEspPlus4:
+        context.Ecx = context.Esp + 4;
+        context.Eip = start + 4;
+        break;
+    case Prologue::PushEbp: {
+        context.Esp -= 4;
+        SIZE_T written = 0;
+        WriteProcessMemory(debuggee.process, reinterpret_cast<void*>(static_cast<DWORD_PTR>(context.Esp)), &context.Ebp, 4, &written);
+        context.Eip = start + 1;
+        break;
+    }
+    case Prologue::None:
+        break;
     }
 }
 
@@ -292,7 +330,7 @@ void RecordMessageBox(Debuggee& debuggee, DWORD threadId)
     wchar_t style[16];
     swprintf(style, 16, L"0x%lx", static_cast<unsigned long>(args[4]));
     Record(std::wstring(L"msgbox: ") + style + L"\t" + Escape(title) + L"\t" + Escape(text));
-    context.Eip = static_cast<DWORD>(debuggee.messageBoxAddress + 2);
+    StepOverPrologue(debuggee, context);
     SetThreadContext(thread, &context);
 }
 
@@ -353,7 +391,10 @@ DWORD RunDebugLoop(Debuggee& debuggee, const PROCESS_INFORMATION& pi, DWORD time
             const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
             const DWORD_PTR where = reinterpret_cast<DWORD_PTR>(record.ExceptionAddress);
             if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
-                if (debuggee.messageBoxAddress != 0 && where == debuggee.messageBoxAddress)
+                // Windows reports the breakpoint's own address, Wine under emulation the next one.
+                const bool atMessageBox = debuggee.messageBoxAddress != 0 &&
+                                          (where == debuggee.messageBoxAddress || where == debuggee.messageBoxAddress + 1);
+                if (atMessageBox)
                     RecordMessageBox(debuggee, event.dwThreadId);
             } else {
                 status = DBG_EXCEPTION_NOT_HANDLED;

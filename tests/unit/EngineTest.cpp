@@ -165,9 +165,9 @@ TEST(ScriptArguments, PathExpansionFitsInto260CharactersOrFailsCleanly)
 TEST(ScriptCallbacks, InvokePassesTextAndNumberAndReadsAnInteger)
 {
     lua_State* L = State();
-    ASSERT_TRUE(RunSource("function unit_callback(text, number) unit_seen = text .. '|' .. string.format('%d', number)\n"
+    ASSERT_TRUE(RunSource("function unit_callback(text, number) unit_seen = text .. '|' .. string.format('%d', number or -1)\n"
                           "  if text == 'none' then return 'not a number' end\n"
-                          "  return number + 1 end\n"));
+                          "  return (number or 0) + 1 end\n"));
     const int top = lua_gettop(L);
     lua_getglobal(L, "unit_callback");
     {
@@ -178,6 +178,7 @@ TEST(ScriptCallbacks, InvokePassesTextAndNumberAndReadsAnInteger)
         EXPECT_EQ(0, callback.Invoke(L"none", 0xFFFFFFFFu));
         EXPECT_EQ("none|4294967295", GlobalText("unit_seen"));
         callback.Notify(L"notified");
+        EXPECT_EQ("notified|-1", GlobalText("unit_seen"));
         EXPECT_EQ(top + 1, lua_gettop(L));
     }
     lua_pop(L, 1);

@@ -18,8 +18,9 @@ bool FormatDebugLine(wchar_t (&line)[kDebugLineChars], const wchar_t* format, va
     line[1] = L'm';
     line[2] = L' ';
     wchar_t* text = line + 3;
-    const int written = _vsnwprintf(text, kDebugTextChars, format, args);
-    if (written >= 0 && static_cast<size_t>(written) < kDebugTextChars) {
+    // The text's slots end one past kDebugTextChars, where its terminator goes.
+    const int written = _vsnwprintf(text, kDebugTextChars + 1, format, args);
+    if (written >= 0 && static_cast<size_t>(written) <= kDebugTextChars) {
         text[written] = L'\0';
         return true;
     }
