@@ -95,6 +95,8 @@ struct RunModeCase {
     bool silent;
 };
 
+void PrintTo(const RunModeCase& c, std::ostream* os) { *os << qeltest::WideToUtf8(c.name); }
+
 class RunModes : public ::testing::TestWithParam<RunModeCase> {};
 
 TEST_P(RunModes, FollowTheSwitchAndTheScriptGlobals)

@@ -234,6 +234,7 @@ void RemoveTree(const std::wstring& path)
 // --- DBWIN capture ---------------------------------------------------------------------------
 
 struct DebugCapture::State {
+    HANDLE readerLock = nullptr;
     HANDLE bufferReady = nullptr;
     HANDLE dataReady = nullptr;
     HANDLE mapping = nullptr;
@@ -247,6 +248,11 @@ struct DebugCapture::State {
 DebugCapture::DebugCapture() : m_state(new State)
 {
     State& s = *m_state;
+    // One reader of the channel at a time: test programs that run side by side in one prefix
+    // would otherwise take each other's lines.
+    s.readerLock = CreateMutexW(nullptr, FALSE, L"QelTestDebugCaptureReader");
+    if (s.readerLock != nullptr)
+        WaitForSingleObject(s.readerLock, INFINITE);
     s.bufferReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
     s.dataReady = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
     s.mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
@@ -287,6 +293,10 @@ DebugCapture::~DebugCapture()
         CloseHandle(m_state->dataReady);
     if (m_state->bufferReady != nullptr)
         CloseHandle(m_state->bufferReady);
+    if (m_state->readerLock != nullptr) {
+        ReleaseMutex(m_state->readerLock);
+        CloseHandle(m_state->readerLock);
+    }
     delete m_state;
 }
 

@@ -13,6 +13,15 @@ struct CommandLineCase {
     std::vector<std::wstring> absent;                           // keys that must not be there
 };
 
+// Printed as the case's command tail, so the case names say what they test.
+void PrintTo(const CommandLineCase& c, std::ostream* os)
+{
+    std::wstring tail = c.line;
+    tail = tail.substr(tail.find(L'/') == std::wstring::npos ? 0 : tail.find(L'/'));
+    for (wchar_t ch : tail)
+        *os << (ch >= 0x20 && ch < 0x7F && ch != L'"' ? static_cast<char>(ch) : '_');
+}
+
 class CommandLineCases : public ::testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLineCases, YieldsTheseEntries)

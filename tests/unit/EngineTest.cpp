@@ -52,6 +52,8 @@ struct FailingResource {
     std::vector<std::wstring> lines;  // debug lines that must appear, in order
 };
 
+void PrintTo(const FailingResource& c, std::ostream* os) { *os << qeltest::WideToUtf8(c.name); }
+
 class FailingResources : public ::testing::TestWithParam<FailingResource> {};
 
 TEST_P(FailingResources, GiveFalseWithTheirDebugLines)

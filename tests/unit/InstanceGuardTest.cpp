@@ -18,6 +18,11 @@ struct MutexNameCase {
     std::wstring name;
 };
 
+void PrintTo(const MutexNameCase& c, std::ostream* os)
+{
+    *os << (c.configured.empty() ? "default" : "configured" + std::to_string(c.configured.size())) << "_id" << c.appId;
+}
+
 class MutexNames : public ::testing::TestWithParam<MutexNameCase> {};
 
 TEST_P(MutexNames, AreBuiltFromTheSettings)
