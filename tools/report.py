@@ -10,12 +10,12 @@ import sys
 NOISE_KEYS = (
     r"^Software\\Wine\\",
     r"^System\\CurrentControlSet\\Control\\DeviceClasses",
+    r"^System\\CurrentControlSet\\Control\\Class\\",
     r"^System\\CurrentControlSet\\Enum\\",
     r"^Hardware\\",
     r"^Volatile Environment",
     r"^Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\",
     r"^Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
-    r"^System\\CurrentControlSet\\Services\\",
     r"^System\\MountedDevices",
 )
 NOISE_FILES = (r"^users/[^/]+/AppData/Local/Temp/qel", r"^users/[^/]+/Temp/qel")
@@ -94,10 +94,10 @@ def registry_changes(before_dir, after_dir):
             if any(re.search(p, key, re.I) for p in NOISE_KEYS):
                 continue
             old, new = before.get(key, {}), after.get(key, {})
-            if key not in before:
-                lines.append("  + %s\\%s" % (hive, key))
-            elif key not in after:
-                lines.append("  - %s\\%s" % (hive, key))
+            if old == new and (key in before) == (key in after):
+                continue
+            mark = "+" if key not in before else "-" if key not in after else "*"
+            lines.append("  %s %s\\%s" % (mark, hive, key))
             for value in sorted(set(old) | set(new)):
                 if old.get(value) == new.get(value):
                     continue
