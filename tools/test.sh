@@ -10,7 +10,6 @@ export QEL_TEMPLATE_PREFIX
 QEL_TEMPLATE_PREFIX=$(bash "$here/make-wine-template.sh" | tail -1)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qel-test.XXXXXX")
 export QEL_RUN_PREFIX=$work/prefix
-display=$(( 90 + $$ % 100 ))
 
 cleanup() {
   qel_wine_stop_server "$QEL_RUN_PREFIX"
@@ -19,8 +18,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
+# A display of our own: the first free number from 90 on (a run beside this one takes another).
+for display in $(seq 90 300); do
+  [ -e "/tmp/.X$display-lock" ] && continue
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$xvfb_pid" 2>/dev/null && break
+  xvfb_pid=
+done
+[ -n "$xvfb_pid" ] || { echo "no X display could be started" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$display"
 qel_wine_copy_prefix "$QEL_TEMPLATE_PREFIX" "$QEL_RUN_PREFIX"
 qel_wine_start_server "$QEL_RUN_PREFIX"
