@@ -300,9 +300,25 @@ DebugCapture::~DebugCapture()
     delete m_state;
 }
 
+// A marker line of our own marks the end: once the reader has it, every earlier line is in.
 std::vector<std::wstring> DebugCapture::Lines()
 {
-    Sleep(50);
+    static const wchar_t kMarker[] = L"\x1fqeltest capture marker\x1f";
+    OutputDebugStringW(kMarker);
+    for (int i = 0; i < 200; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(m_state->lock);
+            std::vector<std::wstring>& lines = m_state->lines;
+            for (size_t at = 0; at < lines.size(); ++at) {
+                if (lines[at] == kMarker) {
+                    std::vector<std::wstring> before(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(at));
+                    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+                    return before;
+                }
+            }
+        }
+        Sleep(50);
+    }
     std::lock_guard<std::mutex> guard(m_state->lock);
     return m_state->lines;
 }

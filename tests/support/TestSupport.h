@@ -86,7 +86,7 @@ public:
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
 
-    // The lines written so far by this process (waits briefly for the last one to arrive).
+    // The lines written so far by this process, every one that was written before the call.
     std::vector<std::wstring> Lines();
 
 private:
