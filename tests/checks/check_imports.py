@@ -3,7 +3,7 @@
 
 Wine ships DLLs of its own (zlib1.dll, libwinpthread...), so a program that needs one still runs
 under Wine and fails on Windows; this check reads the import tables instead of running anything.
-usage: check_imports.py BIN_DIR
+usage: check_imports.py DIR [DIR...]
 """
 import os
 import sys
@@ -31,15 +31,15 @@ def imports_of(path):
     return names
 
 
-def main(bin_dir):
-    binaries = sorted(f for f in os.listdir(bin_dir) if f.lower().endswith((".exe", ".dll")))
+def main(dirs):
+    binaries = sorted(os.path.join(d, f) for d in dirs for f in os.listdir(d) if f.lower().endswith((".exe", ".dll")))
     if not binaries:
-        sys.exit("no binaries in %s" % bin_dir)
+        sys.exit("no binaries in %s" % ", ".join(dirs))
     bad = []
-    for name in binaries:
-        foreign = [d for d in imports_of(os.path.join(bin_dir, name)) if d not in SYSTEM_DLLS]
+    for path in binaries:
+        foreign = [d for d in imports_of(path) if d not in SYSTEM_DLLS]
         if foreign:
-            bad.append("%s imports %s" % (name, ", ".join(foreign)))
+            bad.append("%s imports %s" % (path, ", ".join(foreign)))
     print("checked %d binaries" % len(binaries))
     if bad:
         print("\n".join(bad))
@@ -47,4 +47,4 @@ def main(bin_dir):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1:])
