@@ -20,8 +20,9 @@ step "template Wine prefix"
 bash "$here/make-wine-template.sh" >/dev/null
 step "build"
 if [ ! -f "$build/build.ninja" ]; then
+  mkdir -p "$build"
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" \
-    -DQEL_DEPS_PREFIX="$QEL_DEPS_PREFIX" >"$build.configure.log" 2>&1 || { cat "$build.configure.log" >&2; exit 1; }
+    -DQEL_DEPS_PREFIX="$QEL_DEPS_PREFIX" >"$build/configure.log" 2>&1 || { cat "$build/configure.log" >&2; exit 1; }
 fi
 cmake --build "$build" >&2
 echo "$build"
