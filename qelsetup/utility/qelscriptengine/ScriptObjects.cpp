@@ -1,5 +1,9 @@
 #include "ScriptObjects.h"
 
+#include "DllManager.h"
+#include "RawBuffer.h"
+#include "StringObjects.h"
+
 #include <initializer_list>
 
 namespace {
@@ -10,7 +14,10 @@ struct ObjectType {
 };
 
 // Opened in this order, after the standard libraries and before the Lua_* functions.
-const std::initializer_list<ObjectType> kObjectTypes = {};
+const std::initializer_list<ObjectType> kObjectTypes = {
+    {"AString", OpenAString},       {"WString", OpenWString}, {"RawBuffer", OpenRawBuffer},
+    {"DllManager", OpenDllManager}, {"GLibTab", OpenGLibTab},
+};
 
 }  // namespace
 
