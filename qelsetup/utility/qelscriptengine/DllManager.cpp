@@ -1,6 +1,8 @@
 #include "DllManager.h"
 
 #include "CallWords.h"
+#include "ScriptArgs.h"
+#include "ScriptObjects.h"
 
 #include "../base/DebugOutput.h"
 #include "../base/TextConvert.h"
@@ -20,19 +22,6 @@ const char kGLibTabMetaTable[] = "GlobalLibTableMetaTable";
 // string table.
 constexpr uintptr_t kLowestAddress = 0x10000;
 
-std::wstring LuaText(lua_State* L, int index)
-{
-    size_t length = 0;
-    const char* text = lua_tolstring(L, index, &length);
-    return text != nullptr ? qel::Utf8ToWide(text, length) : std::wstring();
-}
-
-void PushUtf8(lua_State* L, const std::wstring& text)
-{
-    const std::string utf8 = qel::WideToUtf8(text);
-    lua_pushlstring(L, utf8.data(), utf8.size());
-}
-
 // Loads the library and pushes its object, or pushes nothing and returns false.
 bool PushLibrary(lua_State* L, const std::wstring& name)
 {
@@ -48,7 +37,7 @@ bool PushLibrary(lua_State* L, const std::wstring& name)
 int Load(lua_State* L)
 {
     const int last = lua_gettop(L);
-    const std::wstring name = last > 0 ? LuaText(L, last) : std::wstring();
+    const std::wstring name = last > 0 ? qel::ArgText(L, last) : std::wstring();
     if (PushLibrary(L, name))
         return 1;
     const DWORD error = GetLastError();
@@ -112,9 +101,9 @@ void PushResult(lua_State* L, const char* type, uint32_t word)
         lua_pushboolean(L, word != 0);
     } else if (lstrcmpA(type, "astr") == 0) {
         const char* text = reinterpret_cast<const char*>(address);
-        PushUtf8(L, address < kLowestAddress ? ProgramString(word) : qel::AnsiToWide(text, std::strlen(text)));
+        qel::PushText(L, address < kLowestAddress ? ProgramString(word) : qel::AnsiToWide(text, std::strlen(text)));
     } else if (lstrcmpA(type, "wstr") == 0) {
-        PushUtf8(L, address < kLowestAddress ? std::wstring() : std::wstring(reinterpret_cast<const wchar_t*>(address)));
+        qel::PushText(L, address < kLowestAddress ? std::wstring() : std::wstring(reinterpret_cast<const wchar_t*>(address)));
     } else if (lstrcmpA(type, "ptr") == 0) {
         lua_pushlightuserdata(L, reinterpret_cast<void*>(address));
     } else {
@@ -186,7 +175,7 @@ int LibraryTableIndex(lua_State* L)
         return 1;
     }
     lua_pushvalue(L, 2);
-    const std::wstring name = LuaText(L, -1);
+    const std::wstring name = qel::ArgText(L, -1);
     lua_pop(L, 1);
     if (!PushLibrary(L, name)) {
         lua_pushnil(L);
@@ -204,13 +193,7 @@ int OpenDllManager(lua_State* L)
 {
     static const luaL_Reg kMethods[] = {{"UnLoad", UnLoad}, {"Get", Get}, {nullptr, nullptr}};
     static const luaL_Reg kFunctions[] = {{"Load", Load}, {nullptr, nullptr}};
-    luaL_newmetatable(L, kDllManagerMetaTable);
-    luaL_setfuncs(L, kMethods, 0);
-    lua_pushvalue(L, -1);
-    lua_setfield(L, -2, "__index");
-    lua_pop(L, 1);
-    luaL_newlib(L, kFunctions);
-    return 1;
+    return OpenMethodType(L, kDllManagerMetaTable, kMethods, kFunctions);
 }
 
 int OpenGLibTab(lua_State* L)

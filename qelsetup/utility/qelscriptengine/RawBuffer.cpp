@@ -1,5 +1,8 @@
 #include "RawBuffer.h"
 
+#include "ScriptArgs.h"
+#include "ScriptObjects.h"
+
 #include "../base/TextConvert.h"
 
 #include <windows.h>
@@ -110,20 +113,13 @@ std::basic_string<Unit> TextFrom(lua_State* L)
     return std::basic_string<Unit>(text, length);
 }
 
-int PushUtf8(lua_State* L, const std::wstring& text)
-{
-    const std::string utf8 = qel::WideToUtf8(text);
-    lua_pushlstring(L, utf8.data(), utf8.size());
-    return 1;
-}
-
 int GetWString(lua_State* L)
 {
     if (GetterTarget(L, 0) == nullptr) {
         lua_pushnil(L);
         return 1;
     }
-    return PushUtf8(L, TextFrom<wchar_t>(L));
+    return qel::PushText(L, TextFrom<wchar_t>(L));
 }
 
 int GetAString(lua_State* L)
@@ -132,7 +128,7 @@ int GetAString(lua_State* L)
         lua_pushnil(L);
         return 1;
     }
-    return PushUtf8(L, qel::AnsiToWide(TextFrom<char>(L)));
+    return qel::PushText(L, qel::AnsiToWide(TextFrom<char>(L)));
 }
 
 int GetBoolean(lua_State* L)
@@ -230,11 +226,5 @@ const luaL_Reg kMethods[] = {
 int OpenRawBuffer(lua_State* L)
 {
     static const luaL_Reg kFunctions[] = {{"New", New}, {nullptr, nullptr}};
-    luaL_newmetatable(L, kRawBufferMetaTable);
-    luaL_setfuncs(L, kMethods, 0);
-    lua_pushvalue(L, -1);
-    lua_setfield(L, -2, "__index");
-    lua_pop(L, 1);
-    luaL_newlib(L, kFunctions);
-    return 1;
+    return OpenMethodType(L, kRawBufferMetaTable, kMethods, kFunctions);
 }

@@ -28,3 +28,15 @@ void OpenScriptObjectTypes(lua_State* L)
         lua_pop(L, 1);
     }
 }
+
+int OpenMethodType(lua_State* L, const char* metaTable, const luaL_Reg* methods, const luaL_Reg* functions)
+{
+    luaL_newmetatable(L, metaTable);
+    luaL_setfuncs(L, methods, 0);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "__index");
+    lua_pop(L, 1);
+    lua_newtable(L);
+    luaL_setfuncs(L, functions, 0);
+    return 1;
+}

@@ -1,5 +1,7 @@
 #include "StringObjects.h"
 
+#include "ScriptArgs.h"
+
 #include "../base/TextConvert.h"
 
 #include <windows.h>
@@ -48,13 +50,6 @@ Buffer<Unit> BufferAt(lua_State* L, int index, const char* metaTable)
         buffer.capacity = lua_rawlen(L, index) / sizeof(Unit);
     }
     return buffer;
-}
-
-std::wstring LuaText(lua_State* L, int index)
-{
-    size_t length = 0;
-    const char* text = lua_tolstring(L, index, &length);
-    return text != nullptr ? qel::Utf8ToWide(text, length) : std::wstring();
 }
 
 bool IsLuaText(lua_State* L, int index)
@@ -167,7 +162,7 @@ int NewIndex(lua_State* L)
 {
     const auto buffer = BufferAt<typename T::Unit>(L, 1, T::kMetaTable);
     const lua_Integer position = lua_tointegerx(L, 2, nullptr);
-    const auto value = T::FromLua(LuaText(L, 3));
+    const auto value = T::FromLua(qel::ArgText(L, 3));
     if (buffer.data != nullptr && position >= 1 && static_cast<size_t>(position) < buffer.Length() && !value.empty())
         buffer.data[position] = value[0];
     return 0;
@@ -201,7 +196,7 @@ namespace qel {
 std::wstring ToWideText(lua_State* L, int index)
 {
     if (IsLuaText(L, index))
-        return LuaText(L, index);
+        return qel::ArgText(L, index);
     if (HasMetaTable(L, index, kAStringMetaTable))
         return AnsiToWide(BufferAt<char>(L, index, kAStringMetaTable).Text());
     return BufferAt<wchar_t>(L, index, kWStringMetaTable).Text();
@@ -210,7 +205,7 @@ std::wstring ToWideText(lua_State* L, int index)
 std::string ToNarrowText(lua_State* L, int index)
 {
     if (IsLuaText(L, index))
-        return WideToAnsi(LuaText(L, index));
+        return WideToAnsi(qel::ArgText(L, index));
     if (HasMetaTable(L, index, kWStringMetaTable))
         return WideToAnsi(BufferAt<wchar_t>(L, index, kWStringMetaTable).Text());
     return BufferAt<char>(L, index, kAStringMetaTable).Text();
