@@ -1,6 +1,6 @@
 // qeltest_recorder: a program for the process tests to start, find and end. It appends what it
 // saw to "<its own path>.txt" (UTF-8), so a copy under another name keeps its own record:
-//   cmd=<command line>        cwd=<working folder>        when it starts
+//   cmd=<command line>  cwd=<working folder>  show=<show state asked of it, or -1>   at start
 //   message=<msg> <wParam> <lParam>                        for each message its window gets
 // With "/stay" anywhere on its command line it opens a top-level window whose class and title
 // are its file name without ".exe" and runs until the window is closed, a message from WM_USER
@@ -38,6 +38,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     switch (message) {
     case WM_SYSCOMMAND:
     case WM_CLOSE:
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
         RecordMessage(message, wParam, lParam);
         break;
     case WM_TIMER:
@@ -93,7 +95,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     wchar_t folder[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, folder);
     const std::wstring commandLine = GetCommandLineW();
-    Record(L"cmd=" + commandLine + L"\ncwd=" + folder);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
+    Record(L"cmd=" + commandLine + L"\ncwd=" + folder + L"\nshow=" + std::to_wstring(show));
     if (commandLine.find(L"/stay") != std::wstring::npos)
         Stay(instance, BaseName(path));
     return 0;

@@ -58,7 +58,10 @@ TEST(ScriptObjects, RawBuffersReadAndWriteEveryWidthAndRefuseAccessesOutside)
 TEST(DynamicCalls, CallRealSystemFunctionsAndStayHealthyWithWrongFlags)
 {
     TempDir folder;
-    ExpectAllChecksPass(Launch(ScriptRun(L"dllcalls.lua", Quoted(folder.Path()) + L" " + Quoted(BinPath(L"qeltest_recorder.exe")))));
+    const Transcript t = Launch(ScriptRun(L"dllcalls.lua", Quoted(folder.Path()) + L" " + Quoted(BinPath(L"qeltest_recorder.exe"))));
+    ExpectAllChecksPass(t);
+    EXPECT_TRUE(t.HasLine(L"xm if (nullptr == phMod)")) << t.raw;
+    EXPECT_TRUE(t.HasLine(L"if (nullptr == pfn)")) << t.raw;
 }
 
 TEST(DynamicCalls, ATableArgumentEndsTheProcessThroughTheErrorBox)

@@ -25,6 +25,7 @@ check("Exec and wait", Lua_Exec(waited, nil, "-uu", true), true)
 local r = record_of(waited) or ""
 check("Exec waited for the program", r:find("-uu", 1, true) ~= nil, true)
 check("Exec working folder is the program's", r:match("cwd=([^\n]*)"), folder)
+check("Exec and wait runs the program hidden", r:match("show=([^\n]*)"), "0")
 
 -- Without waiting, with a verb and with none.
 for _, verb in ipairs({"open", false}) do
@@ -33,6 +34,7 @@ for _, verb in ipairs({"open", false}) do
   local rec = wait_record(started) or ""
   check("Exec parameters, verb " .. tostring(verb), rec:find('" a b', 1, true) ~= nil or rec:find(" a b", 1, true) ~= nil, true)
   check("Exec folder, verb " .. tostring(verb), rec:match("cwd=([^\n]*)"), folder)
+  check("Exec shows the program normally, verb " .. tostring(verb), rec:match("show=([^\n]*)"), "1")
 end
 
 -- Missing targets and the pin verbs.
@@ -67,6 +69,7 @@ local twin = copy("qelt_twin.exe")
 Lua_ShellExec(twin, "/stay")
 Lua_ShellExec(twin, "/stay")
 local twins = wait_count("qelt_twin.exe", 2) or {}
+check("ShellExec runs the program hidden", (wait_record(twin, "show=") or ""):match("show=([^\n]*)"), "0")
 check("GetProcessId with two matches", #twins, 2)
 check("GetProcessId with none", table.concat(ids("qelt_nosuch.exe"), ","), "-1")
 local image = twins[1] and Lua_GetImagePathByPid(twins[1]) or ""
