@@ -15,6 +15,7 @@
 set(QEL_RESOURCES_PY ${CMAKE_SOURCE_DIR}/tools/resources.py)
 set(QEL_INSTALLER_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/installer.manifest)
 set(QEL_INSTALLER_ICON ${CMAKE_BINARY_DIR}/generated/installer.ico)
+set(QEL_INSTALLER_STRINGS ${CMAKE_SOURCE_DIR}/cmake/installer_strings.rc)
 
 add_custom_command(OUTPUT ${QEL_INSTALLER_ICON}
   COMMAND ${QEL_PYTHON} ${QEL_RESOURCES_PY} icon ${QEL_INSTALLER_ICON}
@@ -82,11 +83,12 @@ function(qel_add_installer name)
   qel_read_version(${A_SETTINGS} version)
   string(REPLACE "," "." version_text "${version}")
   set(resources ${gen}/GLOBAL_VAR.LUAC ${gen}/INSTSCRIPT.LUAC ${gen}/UNINSTSCRIPT.LUAC
-                ${gen}/APP.7Z ${gen}/skin.zip ${QEL_INSTALLER_ICON} ${QEL_INSTALLER_MANIFEST})
+                ${gen}/APP.7Z ${gen}/skin.zip ${QEL_INSTALLER_ICON} ${QEL_INSTALLER_MANIFEST} ${QEL_INSTALLER_STRINGS})
   set(rc ${gen}/installer.rc)
   file(GENERATE OUTPUT ${rc} CONTENT "#include <windows.h>
 128 ICON \"${QEL_INSTALLER_ICON}\"
 1 24 \"${QEL_INSTALLER_MANIFEST}\"
+#include \"${QEL_INSTALLER_STRINGS}\"
 GLOBAL_VAR.LUAC LUA \"${gen}/GLOBAL_VAR.LUAC\"
 INSTSCRIPT.LUAC LUA \"${gen}/INSTSCRIPT.LUAC\"
 UNINSTSCRIPT.LUAC LUA \"${gen}/UNINSTSCRIPT.LUAC\"

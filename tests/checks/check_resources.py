@@ -70,6 +70,13 @@ def main(exe, settings):
 
     check(any(t == 14 and n == 128 for (t, n) in res), "icon group 128 missing")
     check(any(t == 24 for (t, n) in res), "manifest missing")
+    # String 1 of the table lives in block 1 (ids 0-15): a length-prefixed UTF-16 string per id.
+    strings = res.get((6, 1))
+    check(strings is not None, "string table block 1 missing")
+    if strings:
+        block = strings[1]
+        length = int.from_bytes(block[2:4], "little")
+        check(block[4:4 + 2 * length].decode("utf-16-le") == "Navolo Setup", "string 1 is not \"Navolo Setup\"")
 
     wanted = re.search(r'global_version\s*=\s*"(\d+)\.(\d+)\.(\d+)\.(\d+)"', open(settings, encoding="utf-8").read())
     info = pe.VS_FIXEDFILEINFO[0]

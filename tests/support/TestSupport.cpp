@@ -88,7 +88,24 @@ std::vector<std::wstring> SplitTabs(const std::wstring& text)
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
-std::wstring QuoteArgument(const std::wstring& arg) { return L"\"" + arg + L"\""; }
+// One argument as CommandLineToArgvW reads it back: quotes inside are escaped, and backslashes
+// only where they come before a quote.
+std::wstring QuoteArgument(const std::wstring& arg)
+{
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
 
 }  // namespace
 

@@ -6,7 +6,20 @@
 // beside this one. RegisterScriptApi sets them as globals in the engine's fixed order.
 
 // ProcessSystemApi.cpp: processes, the system, messages to the user.
+int Lua_Exec(lua_State* L);
+int Lua_ExplorerExec(lua_State* L);
+int Lua_TaskKill(lua_State* L);
+int Lua_GetOSVersion(lua_State* L);
 int Lua_Logout(lua_State* L);
 int Lua_MsgBox(lua_State* L);
+int Lua_IsWow64(lua_State* L);
+int Lua_GetProcessId(lua_State* L);
+int Lua_ExitWindows(lua_State* L);
+int Lua_GetModuleFileName(lua_State* L);
+int Lua_GetCommandLineArgv(lua_State* L);
+int Lua_EnablePrivilege(lua_State* L);
+int Lua_GetImagePathByPid(lua_State* L);
+int Lua_KillAllTaskByName(lua_State* L);
+int Lua_ShellExec(lua_State* L);
 
 void RegisterScriptApi(lua_State* L);

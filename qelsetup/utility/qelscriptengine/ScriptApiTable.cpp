@@ -9,8 +9,21 @@ struct ScriptFunction {
 
 // The order in which the globals are created; every function of the API has its row here.
 const ScriptFunction kScriptApi[] = {
+    {"Lua_Exec", Lua_Exec},
+    {"Lua_ExplorerExec", Lua_ExplorerExec},
+    {"Lua_TaskKill", Lua_TaskKill},
+    {"Lua_GetOSVersion", Lua_GetOSVersion},
     {"Lua_Logout", Lua_Logout},
     {"Lua_MsgBox", Lua_MsgBox},
+    {"Lua_IsWow64", Lua_IsWow64},
+    {"Lua_GetProcessId", Lua_GetProcessId},
+    {"Lua_ExitWindows", Lua_ExitWindows},
+    {"Lua_GetModuleFileName", Lua_GetModuleFileName},
+    {"Lua_GetCommandLineArgv", Lua_GetCommandLineArgv},
+    {"Lua_EnablePrivilege", Lua_EnablePrivilege},
+    {"Lua_GetImagePathByPid", Lua_GetImagePathByPid},
+    {"Lua_KillAllTaskByName", Lua_KillAllTaskByName},
+    {"Lua_ShellExec", Lua_ShellExec},
 };
 
 }  // namespace
