@@ -9,8 +9,11 @@ struct ScriptFunction {
 
 // The order in which the globals are created; every function of the API has its row here.
 const ScriptFunction kScriptApi[] = {
+    {"Lua_UnCompress7z", Lua_UnCompress7z},
+    {"Lua_ExtractResource", Lua_ExtractResource},
     {"Lua_Logout", Lua_Logout},
     {"Lua_MsgBox", Lua_MsgBox},
+    {"Lua_GetDriverInstallPath", Lua_GetDriverInstallPath},
 };
 
 }  // namespace
