@@ -59,7 +59,8 @@ qel_wine_copy_prefix "$(bash "$root/tools/make-wine-template.sh" | tail -1)" "$p
 export WINEPREFIX=$prefix
 qel_wine_start_server "$prefix"
 trap 'qel_wine_stop_server "$prefix"' EXIT
-cp "$build/bin/qelbench_extract.exe" "$work/peer-setup.exe" "$prefix/drive_c/"
+cp "$build/bin/qelbench_extract.exe" "$build/bin/qelscripthost.exe" "$work/peer-setup.exe" "$prefix/drive_c/"
+: > "$prefix/drive_c/empty.lua"
 
 # run NAME COMMAND...: one timed run, "seconds kilobytes" appended to $work/NAME.times
 run() {
@@ -77,7 +78,11 @@ for i in $(seq "$runs"); do
   run ours wine 'C:\qelbench_extract.exe' 'C:\Bench\Ours'
   run peer wine 'C:\peer-setup.exe' /S '/D=C:\Bench\Peer'
 done
-count=$(find "$prefix/drive_c/Bench/Peer" -type f | wc -l)
+# What any 32-bit program of ours costs under this Wine before it does anything: the same engine,
+# an empty script.
+/usr/bin/time -f '%e %M' -o "$work/baseline.last" wine 'C:\qelscripthost.exe' 'C:\empty.lua' >/dev/null 2>&1
+read -r baseline_s baseline_kb < "$work/baseline.last"
+echo "baseline (script host, empty script): $baseline_s s, $baseline_kb KB max RSS"
 echo "payload: $(cat "$work/payload.txt" | head -1); archive $archive_bytes bytes, $block_count solid blocks, largest $largest_block bytes, $methods"
 python3 - "$work/ours.times" "$work/peer.times" "$archive_bytes" "$largest_block" <<'PY'
 import statistics, sys

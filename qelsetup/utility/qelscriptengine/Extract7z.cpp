@@ -26,6 +26,17 @@ constexpr UInt32 kNoFolder = static_cast<UInt32>(-1);
 constexpr UInt32 kUnixExtensionBit = 0x8000;
 constexpr UInt32 kWindowsAttributesWithUnixExtension = 0x3FFF;
 
+// Grows buffer to hold at least chars characters; its old contents are not kept.
+bool Reserve(wchar_t*& buffer, size_t& capacity, size_t chars)
+{
+    if (chars <= capacity)
+        return true;
+    free(buffer);
+    buffer = static_cast<wchar_t*>(malloc(chars * sizeof(wchar_t)));
+    capacity = buffer != nullptr ? chars : 0;
+    return buffer != nullptr;
+}
+
 bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
 // A component that Windows would read as "..": only dots and spaces, at least two dots.
@@ -90,13 +101,8 @@ private:
     bool ReadName(UInt32 i)
     {
         const size_t chars = SzArEx_GetFileNameUtf16(&m_db, i, nullptr);
-        if (chars > m_nameCapacity) {
-            free(m_name);
-            m_name = static_cast<wchar_t*>(malloc(chars * sizeof(wchar_t)));
-            m_nameCapacity = m_name != nullptr ? chars : 0;
-            if (m_name == nullptr)
-                return false;
-        }
+        if (!Reserve(m_name, m_nameCapacity, chars))
+            return false;
         SzArEx_GetFileNameUtf16(&m_db, i, reinterpret_cast<UInt16*>(m_name));
         m_name[chars - 1] = L'\0';
         return true;
@@ -122,14 +128,8 @@ private:
         if (!ReadName(i))
             return false;
         const size_t nameChars = wcslen(m_name);
-        const size_t needed = m_destination.size() + 1 + nameChars + 1;
-        if (needed > m_pathCapacity) {
-            free(m_path);
-            m_path = static_cast<wchar_t*>(malloc(needed * sizeof(wchar_t)));
-            m_pathCapacity = m_path != nullptr ? needed : 0;
-            if (m_path == nullptr)
-                return false;
-        }
+        if (!Reserve(m_path, m_pathCapacity, m_destination.size() + 1 + nameChars + 1))
+            return false;
         memcpy(m_path, m_destination.data(), m_destination.size() * sizeof(wchar_t));
         m_nameStart = m_destination.size() + 1;
         m_path[m_nameStart - 1] = L'\\';
