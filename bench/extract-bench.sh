@@ -82,7 +82,10 @@ done
 # an empty script.
 /usr/bin/time -f '%e %M' -o "$work/baseline.last" wine 'C:\qelscripthost.exe' 'C:\empty.lua' >/dev/null 2>&1
 read -r baseline_s baseline_kb < "$work/baseline.last"
+# The decoder alone, every folder into memory and nothing written.
+decode=$(wine 'C:\qelbench_extract.exe' --decode-only 2>/dev/null | tr -d '\r')
 echo "baseline (script host, empty script): $baseline_s s, $baseline_kb KB max RSS"
+echo "decoder alone: $decode"
 echo "payload: $(cat "$work/payload.txt" | head -1); archive $archive_bytes bytes, $block_count solid blocks, largest $largest_block bytes, $methods"
 python3 - "$work/ours.times" "$work/peer.times" "$archive_bytes" "$largest_block" <<'PY'
 import statistics, sys
