@@ -22,4 +22,11 @@ int Lua_GetImagePathByPid(lua_State* L);
 int Lua_KillAllTaskByName(lua_State* L);
 int Lua_ShellExec(lua_State* L);
 
+// ArchiveApi.cpp: unpacking 7z archives, from the payload resource or from a file.
+int Lua_UnCompress7z(lua_State* L);
+
+// ResourceDriveApi.cpp: writing a resource of the installer to a file, choosing the install drive.
+int Lua_ExtractResource(lua_State* L);
+int Lua_GetDriverInstallPath(lua_State* L);
+
 void RegisterScriptApi(lua_State* L);

@@ -9,9 +9,11 @@ struct ScriptFunction {
 
 // The order in which the globals are created; every function of the API has its row here.
 const ScriptFunction kScriptApi[] = {
+    {"Lua_UnCompress7z", Lua_UnCompress7z},
     {"Lua_Exec", Lua_Exec},
     {"Lua_ExplorerExec", Lua_ExplorerExec},
     {"Lua_TaskKill", Lua_TaskKill},
+    {"Lua_ExtractResource", Lua_ExtractResource},
     {"Lua_GetOSVersion", Lua_GetOSVersion},
     {"Lua_Logout", Lua_Logout},
     {"Lua_MsgBox", Lua_MsgBox},
@@ -22,6 +24,7 @@ const ScriptFunction kScriptApi[] = {
     {"Lua_GetCommandLineArgv", Lua_GetCommandLineArgv},
     {"Lua_EnablePrivilege", Lua_EnablePrivilege},
     {"Lua_GetImagePathByPid", Lua_GetImagePathByPid},
+    {"Lua_GetDriverInstallPath", Lua_GetDriverInstallPath},
     {"Lua_KillAllTaskByName", Lua_KillAllTaskByName},
     {"Lua_ShellExec", Lua_ShellExec},
 };

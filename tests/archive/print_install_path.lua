@@ -1,0 +1,1 @@
+io.write(Lua_GetDriverInstallPath(), "\n")
