@@ -3,6 +3,8 @@
 #include "../base/DebugOutput.h"
 #include "../base/TextConvert.h"
 
+#include <memory>
+
 namespace qel {
 
 namespace {
@@ -67,14 +69,22 @@ int HttpClient::Get(const std::wstring& url, const std::wstring& /*data*/, curl_
     }
     m_body.clear();
 
+    // libcurl refuses a space in a plain CURLOPT_URL; parsed with CURLU_ALLOW_SPACE the
+    // address goes out exactly as escaped, spaces included.
     const std::string address = EscapeNonAscii(WideToUtf8(url));
-    curl_easy_setopt(m_handle, CURLOPT_URL, address.c_str());
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, address.c_str(), CURLU_ALLOW_SPACE) != CURLUE_OK) {
+        XM_LOG(L"curl_easy_perform failed: %d\r\n", static_cast<int>(CURLE_URL_MALFORMAT));
+        return CURLE_URL_MALFORMAT;
+    }
+    curl_easy_setopt(m_handle, CURLOPT_CURLU, parsed.get());
     curl_easy_setopt(m_handle, CURLOPT_WRITEFUNCTION, &HttpClient::OnWrite);
     curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, this);
     if (headers != nullptr)
         curl_easy_setopt(m_handle, CURLOPT_HTTPHEADER, headers);
 
     const CURLcode result = curl_easy_perform(m_handle);
+    curl_easy_setopt(m_handle, CURLOPT_CURLU, nullptr);
     if (result != CURLE_OK) {
         XM_LOG(L"curl_easy_perform failed: %d\r\n", static_cast<int>(result));
         curl_easy_cleanup(m_handle);
