@@ -153,8 +153,14 @@ TEST_F(StatLibraryTest, HttpPostSendsTheGivenBytes)
     EXPECT_NE(std::wstring::npos, log.find(L" | 726561736f6e3d73\n")) << "the first 8 bytes, as hex: " << Utf8(log);
 }
 
-TEST_F(StatLibraryTest, InstallWithoutAnAddressSendsNothingAndSaysSo)
+TEST_F(StatLibraryTest, InstallWithoutAUsableAddressSendsNothingAndSaysSo)
 {
-    EXPECT_EQ(0, Export<qel::StatInstallFn>("stat_install")(2));
-    EXPECT_EQ("stat_install 2 = 0\n", Journal());
+    const auto install = Export<qel::StatInstallFn>("stat_install");
+    EXPECT_EQ(0, install(2));
+    Export<qel::StatAddressFn>("stat_install_addr")("no-such-host.invalid", 8100);
+    EXPECT_EQ(0, install(3));
+    EXPECT_EQ("stat_install 2 = 0\n"
+              "stat_install_addr \"no-such-host.invalid\" 8100\n"
+              "stat_install 3 = 0\n",
+              Journal());
 }
