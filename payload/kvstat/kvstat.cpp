@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -67,9 +68,32 @@ void WriteJournal(const std::string& line)
     CloseHandle(file);
 }
 
+// A text as one journal token: in double quotes, with backslash, quote and control bytes
+// written as \\, \" and \xHH so that a line stays one call.
+std::string Quoted(const char* text, size_t length)
+{
+    if (text == nullptr)
+        return "nil";
+    std::string quoted = "\"";
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\\' || c == '"') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[5];
+            std::snprintf(escape, sizeof(escape), "\\x%02X", c);
+            quoted += escape;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
 std::string Quoted(const char* text)
 {
-    return text == nullptr ? std::string("nil") : "\"" + std::string(text) + "\"";
+    return Quoted(text, text != nullptr ? std::strlen(text) : 0);
 }
 
 std::string Number(long long value)
@@ -239,7 +263,8 @@ KVSTAT_EXPORT int stat_http_post(const char* url, const char* data, int32_t leng
             g_settings.curlReady = curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK;
     }
     const int result = url != nullptr && g_settings.curlReady ? PostData(url, data, length) : 0;
-    RecordCall("stat_http_post " + Quoted(url) + " " + Quoted(data) + " " + Number(length) + " " + Number(flag) +
+    const size_t dataLength = data != nullptr && length > 0 ? static_cast<size_t>(length) : 0;
+    RecordCall("stat_http_post " + Quoted(url) + " " + Quoted(data, dataLength) + " " + Number(length) + " " + Number(flag) +
                " = " + Number(result));
     return result;
 }

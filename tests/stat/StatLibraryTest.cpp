@@ -142,15 +142,17 @@ TEST_F(StatLibraryTest, HttpPostAnswersOneOnlyFor2xx)
         EXPECT_EQ(c.result, httpPost(Utf8(c.address).c_str(), nullptr, 0, true)) << Utf8(c.address);
 }
 
-TEST_F(StatLibraryTest, HttpPostSendsTheGivenBytes)
+// The given number of bytes goes out and into the journal, which keeps the call on one line.
+TEST_F(StatLibraryTest, HttpPostSendsTheGivenBytesAndJournalsThemOnOneLine)
 {
     ASSERT_EQ(L"ok", Control(L"/control/reset"));
     const std::string address = Utf8(ServerBase() + L"/status/200");
-    const char data[] = "reason=slow&x";
+    const char data[] = "a\"b\\c\r\ndXY";
     EXPECT_EQ(1, Export<qel::StatHttpPostFn>("stat_http_post")(address.c_str(), data, 8, true));
     const std::wstring log = Control(L"/control/log");
-    EXPECT_NE(std::wstring::npos, log.find(L"POST /status/200 | ")) << log;
-    EXPECT_NE(std::wstring::npos, log.find(L" | 726561736f6e3d73\n")) << "the first 8 bytes, as hex: " << Utf8(log);
+    EXPECT_NE(std::wstring::npos, log.find(L"POST /status/200 | ")) << Utf8(log);
+    EXPECT_NE(std::wstring::npos, log.find(L" | 6122625c630d0a64\n")) << "the first 8 bytes, as hex: " << Utf8(log);
+    EXPECT_EQ("stat_http_post \"" + address + "\" \"a\\\"b\\\\c\\x0D\\x0Ad\" 8 1 = 1\n", Journal());
 }
 
 TEST_F(StatLibraryTest, InstallWithoutAUsableAddressSendsNothingAndSaysSo)

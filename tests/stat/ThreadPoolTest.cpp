@@ -141,9 +141,9 @@ TEST(ThreadPool, EveryPostIntoAnIdlePoolIsRun)
     ThreadPoolImpl pool;
     pool.Start();
     for (int i = 0; i < 500; ++i) {
-        Gate ran;
-        pool.Post(MakeTask(pool, [&] { ran.Open(); }));
-        ASSERT_TRUE(ran.WaitOpen(std::chrono::seconds(30))) << "post " << i << " was not run";
+        auto ran = std::make_shared<Gate>();
+        pool.Post(MakeTask(pool, [ran] { ran->Open(); }));
+        ASSERT_TRUE(ran->WaitOpen(std::chrono::seconds(30))) << "post " << i << " was not run";
     }
     pool.Stop();
 }
