@@ -26,7 +26,8 @@ public:
 private:
     friend class CSingleT<NvStatModule>;
     NvStatModule() = default;
-    ~NvStatModule() override = default;
+    // Stops the worker before the library goes, should the process end without Shutdown.
+    ~NvStatModule() override { Stop(); }
 
     void BindExports();
     int ReadChannelNumber() const;
