@@ -9,8 +9,30 @@ struct ScriptFunction {
 
 // The order in which the globals are created; every function of the API has its row here.
 const ScriptFunction kScriptApi[] = {
+    {"Lua_RegSvr32", Lua_RegSvr32},
+    {"Lua_RegistDll", Lua_RegistDll},
+    {"Lua_RegQuery", Lua_RegQuery},
+    {"Lua_RegAdd", Lua_RegAdd},
+    {"Lua_RegDel", Lua_RegDel},
+    {"Lua_CreateShortcut", Lua_CreateShortcut},
+    {"Lua_CreateDirectory", Lua_CreateDirectory},
+    {"Lua_CopyFile", Lua_CopyFile},
+    {"Lua_MoveFile", Lua_MoveFile},
+    {"Lua_RenameFile", Lua_RenameFile},
+    {"Lua_DeleteFile", Lua_DeleteFile},
+    {"Lua_DeleteFileEx", Lua_DeleteFileEx},
+    {"Lua_SCM", Lua_SCM},
+    {"Lua_RegVarByCSIDL", Lua_RegVarByCSIDL},
     {"Lua_Logout", Lua_Logout},
     {"Lua_MsgBox", Lua_MsgBox},
+    {"Lua_DelFileRecursive", Lua_DelFileRecursive},
+    {"Lua_DelFileRecursiveEx", Lua_DelFileRecursiveEx},
+    {"Lua_DeleteFileAfterReboot", Lua_DeleteFileAfterReboot},
+    {"Lua_GetTempFileName", Lua_GetTempFileName},
+    {"Lua_GetTempPath", Lua_GetTempPath},
+    {"Lua_ExpandEnv", Lua_ExpandEnv},
+    {"Lua_PathFileExists", Lua_PathFileExists},
+    {"Lua_PathYetAnotherMakeUniqueName", Lua_PathYetAnotherMakeUniqueName},
 };
 
 }  // namespace
