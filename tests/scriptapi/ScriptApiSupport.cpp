@@ -24,6 +24,17 @@ std::wstring QuoteArgument(const std::wstring& argument)
     return quoted + L"\"";
 }
 
+std::wstring Text(const std::wstring& text)
+{
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring token = L"x:";
+    for (unsigned char byte : WideToUtf8(text)) {
+        token += kDigits[byte >> 4];
+        token += kDigits[byte & 15];
+    }
+    return token;
+}
+
 Transcript RunCalls(const std::vector<ApiCall>& calls, const std::vector<std::wstring>& answers)
 {
     std::wstring tail = QuoteArgument(BinPath(L"call.lua"));

@@ -15,7 +15,8 @@ struct ApiCall {
     std::vector<std::wstring> args;
 };
 
-inline std::wstring Text(const std::wstring& text) { return L"s:" + text; }
+// Text travels hex-encoded, so spaces and quotes reach the script unchanged.
+std::wstring Text(const std::wstring& text);
 inline std::wstring Number(double value)
 {
     wchar_t buffer[64];

@@ -2,7 +2,8 @@
 --
 --   call.lua FUNCTION ARG... [";" FUNCTION ARG...]...
 --
--- An argument is "s:TEXT", "n:NUMBER", "nil", "true", "false" or "f:log" (a callback that logs
+-- An argument is "s:TEXT", "x:HEX" (text as hexadecimal UTF-8 bytes, so that no quoting of the
+-- command line can change it), "n:NUMBER", "nil", "true", "false" or "f:log" (a callback that logs
 -- "callback PATH NUMBER"). Result k of call c is logged as "c.k=TYPE:VALUE"; "c.n=COUNT" tells
 -- how many results call c gave.
 
@@ -18,6 +19,9 @@ local function decode(token)
   end
   local kind, text = token:match("^(%a):(.*)$")
   if kind == "s" then return text end
+  if kind == "x" then
+    return (text:gsub("%x%x", function(pair) return string.char(tonumber(pair, 16)) end))
+  end
   if kind == "n" then return tonumber(text) end
   error("bad argument token: " .. token)
 end
