@@ -334,7 +334,8 @@ TEST(FileApi, TempFileNamesAreNewEmptyFilesAndUniqueNamesAreFree)
 }
 
 // A path argument whose expansion needs the whole 260-character buffer (259 characters and the
-// terminator) fits; one more character does not, and the call fails without touching anything.
+// terminator) fits; one more character does not, and the call fails without touching anything:
+// a path that does not fit is not "nothing there" for the deletes.
 TEST(FileApi, PathsThatDoNotFitThePathBufferFailCleanly)
 {
     TempDir dir;
@@ -344,19 +345,30 @@ TEST(FileApi, PathsThatDoNotFitThePathBufferFailCleanly)
     const Transcript t = RunCalls({{L"Lua_ExpandEnv", {Text(fits)}},
                                    {L"Lua_ExpandEnv", {Text(tooLong)}},
                                    {L"Lua_CreateDirectory", {Text(tooLong)}},
+                                   {L"Lua_PathYetAnotherMakeUniqueName", {Text(tooLong + L"\\x.txt")}},
+                                   {L"Lua_GetTempFileName", {Text(tooLong), Text(L"qel")}},
                                    {L"Lua_DeleteFile", {Text(tooLong)}},
-                                   {L"Lua_PathYetAnotherMakeUniqueName", {Text(tooLong + L"\\x.txt")}}});
+                                   {L"Lua_DeleteFileEx", {Text(tooLong)}},
+                                   {L"Lua_DelFileRecursive", {Text(tooLong)}},
+                                   {L"Lua_DelFileRecursiveEx", {Text(tooLong)}},
+                                   {L"Lua_DeleteFileAfterReboot", {Text(tooLong)}}});
     EXPECT_EQ(L"string:" + fits, Result(t, 1)) << t.raw;
     EXPECT_EQ(L"string:", Result(t, 2)) << t.raw;
     EXPECT_EQ(kFalseResult, Result(t, 3)) << t.raw;
-    EXPECT_EQ(kTrueResult, Result(t, 4)) << t.raw;  // nothing there to delete
-    EXPECT_EQ(L"string:", Result(t, 5)) << t.raw;
+    EXPECT_EQ(L"string:", Result(t, 4)) << t.raw;
+    EXPECT_EQ(L"nil:nil", Result(t, 5)) << t.raw;
+    for (int call = 6; call <= 10; ++call)
+        EXPECT_EQ(kFalseResult, Result(t, call)) << call << "\n" << t.raw;
     EXPECT_TRUE(t.boxes.empty());
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = FindFirstFileW((base + L"g*").c_str(), &found);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, search);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
+    wchar_t current[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, current);
+    for (const std::wstring& pattern : {base + L"g*", std::wstring(current) + L"\\qel*.tmp"}) {
+        WIN32_FIND_DATAW found = {};
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, search) << WideToUtf8(pattern);
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+    }
 }
 
 }  // namespace

@@ -42,6 +42,13 @@ RegValue ReadValue(const std::wstring& key, const std::wstring& name, const wcha
     return value;
 }
 
+void ExpectStored(const std::wstring& key, const wchar_t* name, const char* type, const char* data)
+{
+    const RegValue value = ReadValue(key, name);
+    EXPECT_EQ(type, value.type) << WideToUtf8(name);
+    EXPECT_EQ(data, value.data) << WideToUtf8(name);
+}
+
 bool KeyExists(const std::wstring& key, const wchar_t* view = L"32")
 {
     unsigned long code = 1;
@@ -120,13 +127,9 @@ TEST(RegistryApi, OverwriteOffKeepsAnExistingValueAndWritesAMissingOne)
                                    Add(L"HKCU", key, L"Fresh", L"REG_SZ", Text(L"first"), kFalse)});
     for (int call = 1; call <= 6; ++call)
         EXPECT_EQ(L"boolean:true", Result(t, call)) << t.raw;
-    const RegValue kept = ReadValue(L"HKCU\\" + key, L"Kept");
-    EXPECT_EQ("REG_SZ", kept.type);
-    EXPECT_EQ("old", kept.data);
-    const RegValue replaced = ReadValue(L"HKCU\\" + key, L"Replaced");
-    EXPECT_EQ("REG_DWORD", replaced.type);
-    EXPECT_EQ("0x7", replaced.data);
-    EXPECT_EQ("first", ReadValue(L"HKCU\\" + key, L"Fresh").data);
+    ExpectStored(L"HKCU\\" + key, L"Kept", "REG_SZ", "old");
+    ExpectStored(L"HKCU\\" + key, L"Replaced", "REG_DWORD", "0x7");
+    ExpectStored(L"HKCU\\" + key, L"Fresh", "REG_SZ", "first");
 }
 
 TEST(RegistryApi, StringTypesDwordsAndTheirReadBack)
@@ -143,15 +146,11 @@ TEST(RegistryApi, StringTypesDwordsAndTheirReadBack)
                                    Query(L"HKCU", key, L"Max"),
                                    Query(L"HKCU", key, L"Missing"),
                                    Query(L"HKCU", key, L"Empty")});
-    const RegValue sz = ReadValue(L"HKCU\\" + key, L"Sz");
-    EXPECT_EQ("REG_SZ", sz.type);
-    EXPECT_EQ("C:\\Program Files (x86)\\Q", sz.data);
-    const RegValue expand = ReadValue(L"HKCU\\" + key, L"Expand");
-    EXPECT_EQ("REG_EXPAND_SZ", expand.type);
-    EXPECT_EQ("%ProgramFiles%\\Q", expand.data);
-    EXPECT_EQ("0xffffffff", ReadValue(L"HKCU\\" + key, L"Max").data);
-    EXPECT_EQ("0x2a", ReadValue(L"HKCU\\" + key, L"FromText").data);
-    EXPECT_EQ("0x0", ReadValue(L"HKCU\\" + key, L"NotANumber").data);
+    ExpectStored(L"HKCU\\" + key, L"Sz", "REG_SZ", "C:\\Program Files (x86)\\Q");
+    ExpectStored(L"HKCU\\" + key, L"Expand", "REG_EXPAND_SZ", "%ProgramFiles%\\Q");
+    ExpectStored(L"HKCU\\" + key, L"Max", "REG_DWORD", "0xffffffff");
+    ExpectStored(L"HKCU\\" + key, L"FromText", "REG_DWORD", "0x2a");
+    ExpectStored(L"HKCU\\" + key, L"NotANumber", "REG_DWORD", "0x0");
     EXPECT_EQ(L"string:C:\\Program Files (x86)\\Q", Result(t, 7)) << t.raw;
     EXPECT_EQ(L"string:%ProgramFiles%\\Q", Result(t, 8)) << t.raw;
     EXPECT_EQ(L"number:4294967295", Result(t, 9)) << t.raw;
@@ -180,11 +179,8 @@ TEST(RegistryApi, BinaryDataIsReadAsHexadecimalPairs)
         calls.push_back(Add(L"HKCU", L"Software\\QelTest", c.name, L"REG_BINARY", c.data));
     calls.push_back(Query(L"HKCU", L"Software\\QelTest", L"Pairs"));
     const Transcript t = RunCalls(calls);
-    for (const BinaryCase& c : cases) {
-        const RegValue value = ReadValue(L"HKCU\\Software\\QelTest", c.name);
-        EXPECT_EQ("REG_BINARY", value.type) << WideToUtf8(c.name);
-        EXPECT_EQ(c.stored, value.data) << WideToUtf8(c.name);
-    }
+    for (const BinaryCase& c : cases)
+        ExpectStored(L"HKCU\\Software\\QelTest", c.name, "REG_BINARY", c.stored);
     EXPECT_EQ(L"nil:nil", Result(t, static_cast<int>(calls.size()))) << t.raw;
 }
 

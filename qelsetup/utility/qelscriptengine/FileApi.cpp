@@ -31,11 +31,14 @@ const wchar_t kDeletePromptTitle[] = L"提示";
 const wchar_t kDeletePromptFormat[] =
     L"无法删除\"%ls\"，可能是被占用，请关闭占用程序后点击重试或者点击忽略在卸载完成之后手动删除！";
 
-// The expanded path argument at index; empty when it is empty or does not fit.
-std::wstring ArgPath(lua_State* L, int index)
+// The expanded path argument at index; empty when it is empty or does not fit. A path that
+// does not fit is never taken for "nothing there": fits tells the two apart.
+std::wstring ArgPath(lua_State* L, int index, bool* fits = nullptr)
 {
     std::wstring path = ArgText(L, index);
-    ExpandPathArgument(path);
+    const bool expanded = ExpandPathArgument(path);
+    if (fits != nullptr)
+        *fits = expanded;
     return path;
 }
 
@@ -159,7 +162,10 @@ void DeleteTree(const std::wstring& path, const QELScriptEngine::DeleteErrorCall
 int DeleteRecursively(lua_State* L, const wchar_t* functionName, const ScriptCallback* callback)
 {
     XM_LOG(L"%ls", functionName);
-    const std::wstring path = ArgPath(L, 1);
+    bool fits = false;
+    const std::wstring path = ArgPath(L, 1, &fits);
+    if (!fits)
+        return PushBool(L, false);
     if (!PathExists(path))
         return PushBool(L, true);
     QELScriptEngine::DeleteErrorCallback report;
@@ -240,7 +246,10 @@ int Lua_RenameFile(lua_State* L)
 // often as the user asks), Ignore counts as done, Abort ends the process.
 int Lua_DeleteFile(lua_State* L)
 {
-    const std::wstring path = ArgPath(L, 1);
+    bool fits = false;
+    const std::wstring path = ArgPath(L, 1, &fits);
+    if (!fits)
+        return PushBool(L, false);
     for (;;) {
         if (!PathExists(path))
             return PushBool(L, true);
@@ -261,7 +270,10 @@ int Lua_DeleteFile(lua_State* L)
 
 int Lua_DeleteFileEx(lua_State* L)
 {
-    const std::wstring path = ArgPath(L, 1);
+    bool fits = false;
+    const std::wstring path = ArgPath(L, 1, &fits);
+    if (!fits)
+        return PushBool(L, false);
     if (!PathExists(path))
         return PushBool(L, true);
     return PushBool(L, RunShellFileOperation(FO_DELETE, path, nullptr, kQuietDeleteFlags) == 0);
@@ -282,7 +294,10 @@ int Lua_DelFileRecursiveEx(lua_State* L)
 int Lua_DeleteFileAfterReboot(lua_State* L)
 {
     XM_LOG(L"Lua_DeleteFileAfterReboot");
-    const std::wstring path = ArgPath(L, 1);
+    bool fits = false;
+    const std::wstring path = ArgPath(L, 1, &fits);
+    if (!fits)
+        return PushBool(L, false);
     if (!PathExists(path))
         return PushBool(L, true);
     return PushBool(L, MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE);
@@ -305,10 +320,11 @@ int Lua_PathYetAnotherMakeUniqueName(lua_State* L)
 
 int Lua_GetTempFileName(lua_State* L)
 {
-    const std::wstring directory = ArgPath(L, 1);
+    bool fits = false;
+    const std::wstring directory = ArgPath(L, 1, &fits);
     const std::wstring prefix = ArgText(L, 2);
     wchar_t name[MAX_PATH] = {};
-    if (GetTempFileNameW(directory.c_str(), prefix.c_str(), 0, name) == 0) {
+    if (!fits || GetTempFileNameW(directory.c_str(), prefix.c_str(), 0, name) == 0) {
         lua_pushnil(L);
         return 1;
     }
