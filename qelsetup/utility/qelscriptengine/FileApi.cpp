@@ -44,6 +44,18 @@ std::wstring ArgPath(lua_State* L, int index, bool* fits = nullptr)
 
 bool PathExists(const std::wstring& path) { return !path.empty() && PathFileExistsW(path.c_str()) != FALSE; }
 
+// What a delete finds at its path argument (the first).
+enum class DeleteTarget { TooLong, Missing, Present };
+
+DeleteTarget ArgDeleteTarget(lua_State* L, std::wstring& path)
+{
+    bool fits = false;
+    path = ArgPath(L, 1, &fits);
+    if (!fits)
+        return DeleteTarget::TooLong;
+    return PathExists(path) ? DeleteTarget::Present : DeleteTarget::Missing;
+}
+
 // The shell wants each path as a list: the text, then an extra terminating NUL.
 int RunShellFileOperation(UINT operation, const std::wstring& from, const std::wstring* to, FILEOP_FLAGS flags)
 {
@@ -162,12 +174,10 @@ void DeleteTree(const std::wstring& path, const QELScriptEngine::DeleteErrorCall
 int DeleteRecursively(lua_State* L, const wchar_t* functionName, const ScriptCallback* callback)
 {
     XM_LOG(L"%ls", functionName);
-    bool fits = false;
-    const std::wstring path = ArgPath(L, 1, &fits);
-    if (!fits)
-        return PushBool(L, false);
-    if (!PathExists(path))
-        return PushBool(L, true);
+    std::wstring path;
+    const DeleteTarget target = ArgDeleteTarget(L, path);
+    if (target != DeleteTarget::Present)
+        return PushBool(L, target == DeleteTarget::Missing);
     QELScriptEngine::DeleteErrorCallback report;
     if (callback != nullptr && callback->IsSet())
         report = [callback](const std::wstring& file, unsigned long error) {
@@ -246,9 +256,8 @@ int Lua_RenameFile(lua_State* L)
 // often as the user asks), Ignore counts as done, Abort ends the process.
 int Lua_DeleteFile(lua_State* L)
 {
-    bool fits = false;
-    const std::wstring path = ArgPath(L, 1, &fits);
-    if (!fits)
+    std::wstring path;
+    if (ArgDeleteTarget(L, path) == DeleteTarget::TooLong)
         return PushBool(L, false);
     for (;;) {
         if (!PathExists(path))
@@ -270,12 +279,10 @@ int Lua_DeleteFile(lua_State* L)
 
 int Lua_DeleteFileEx(lua_State* L)
 {
-    bool fits = false;
-    const std::wstring path = ArgPath(L, 1, &fits);
-    if (!fits)
-        return PushBool(L, false);
-    if (!PathExists(path))
-        return PushBool(L, true);
+    std::wstring path;
+    const DeleteTarget target = ArgDeleteTarget(L, path);
+    if (target != DeleteTarget::Present)
+        return PushBool(L, target == DeleteTarget::Missing);
     return PushBool(L, RunShellFileOperation(FO_DELETE, path, nullptr, kQuietDeleteFlags) == 0);
 }
 
@@ -294,12 +301,10 @@ int Lua_DelFileRecursiveEx(lua_State* L)
 int Lua_DeleteFileAfterReboot(lua_State* L)
 {
     XM_LOG(L"Lua_DeleteFileAfterReboot");
-    bool fits = false;
-    const std::wstring path = ArgPath(L, 1, &fits);
-    if (!fits)
-        return PushBool(L, false);
-    if (!PathExists(path))
-        return PushBool(L, true);
+    std::wstring path;
+    const DeleteTarget target = ArgDeleteTarget(L, path);
+    if (target != DeleteTarget::Present)
+        return PushBool(L, target == DeleteTarget::Missing);
     return PushBool(L, MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE);
 }
 
