@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <functional>
 #include <string>
 
 // Owner of the process's one Lua state. The settings script, the install script and every
@@ -30,6 +31,15 @@ public:
 
     // Steps out of path when it is the current directory, so removing it is never blocked.
     static void LeaveCurrentDirectory(const wchar_t* path);
+
+    // Called with the full path of a file that could not be deleted and the system error.
+    using DeleteErrorCallback = std::function<void(const std::wstring& path, unsigned long error)>;
+
+    // Removes a directory tree depth first (read-only files included), or deletes a single file
+    // when path is not a directory. What cannot be removed stays; nothing is reported. The Ex
+    // form tells callback (when set) about every file that could not be deleted. FileApi.cpp.
+    static void DeleteDirectories(const std::wstring& path);
+    static void DeleteDirectoriesEx(const std::wstring& path, const DeleteErrorCallback& callback);
 
     // Runs a chunk given as bytes; used by DoResLua and by the script host.
     bool RunChunk(const char* data, size_t size, const char* chunkName);
