@@ -1,8 +1,8 @@
 #!/bin/bash
 # The main job: sets up and builds (tools/setup.sh), then installs the default installer
 # silently into a fresh Wine prefix and prints a report of what happened: the installer's debug
-# lines, the messages its listener received (3014 at the end), its exit code, and every file
-# and registry value the install wrote. The report is also kept in build/main-job-report.txt.
+# lines, the messages its listener received (3014 at the end), its exit code, every file and
+# registry value the install wrote, the product's service and what the statistics library was told. The report is also kept in build/main-job-report.txt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(bash "$here/setup.sh" | tail -1)
@@ -33,7 +33,9 @@ echo "== silent install: $installer /InstallSlience true" >&2
 wine "$build/bin/qeltest_launcher.exe" --transcript "$transcript" --listen --timeout 1800 \
   --args "/InstallSlience true" "$installer" >"$work/launcher.out" 2>&1 \
   || { cat "$work/launcher.out" >&2; exit 1; }
+wine sc query nvss >"$work/services.txt" 2>&1 || true
+find "$prefix/drive_c" -name kvstat_journal.txt -exec cp {} "$work/journal.txt" \; 2>/dev/null || true
 snapshot after
 
-/usr/bin/python3 "$here/report.py" "$work/transcript.txt" "$work/before" "$work/after" "$installer" \
+/usr/bin/python3 "$here/report.py" "$work/transcript.txt" "$work/before" "$work/after" "$installer" "$work" \
   | tee "$build/main-job-report.txt"

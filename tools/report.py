@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Prints what a run of the installer did, from the launcher's transcript and from snapshots of
 the Wine prefix taken before and after (file listing, system.reg and user.reg).
-usage: report.py TRANSCRIPT BEFORE_DIR AFTER_DIR INSTALLER
+usage: report.py TRANSCRIPT BEFORE_DIR AFTER_DIR INSTALLER [WORK_DIR]
+WORK_DIR may hold services.txt (`sc query` of the product's service) and journal.txt (the
+statistics library's journal).
 """
 import re
 import sys
@@ -132,7 +134,17 @@ def file_changes(before_dir, after_dir):
     return lines
 
 
-def main(transcript, before_dir, after_dir, installer):
+def print_optional(title, path, empty):
+    print()
+    print(title)
+    try:
+        lines = [l.rstrip("\r\n") for l in open(path, encoding="utf-8", errors="replace") if l.strip()]
+    except OSError:
+        lines = []
+    print("\n".join("  " + l.strip() for l in lines) or "  " + empty)
+
+
+def main(transcript, before_dir, after_dir, installer, work_dir=None):
     records = read_transcript(transcript)
     print("Silent install of %s" % installer)
     print()
@@ -163,7 +175,10 @@ def main(transcript, before_dir, after_dir, installer):
     print()
     print("Registry values written:")
     print("\n".join(registry_changes(before_dir, after_dir)) or "  none")
+    if work_dir:
+        print_optional("The product's search service (sc query nvss):", work_dir + "/services.txt", "not installed")
+        print_optional("Calls the statistics library received, in order:", work_dir + "/journal.txt", "none")
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:5])
+    main(*sys.argv[1:6])

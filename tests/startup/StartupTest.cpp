@@ -246,17 +246,4 @@ TEST(StartupFiles, TheOldInstallLogIsDeleted)
     EXPECT_TRUE(qeltest::FileExists(folder));
 }
 
-TEST(DefaultInstaller, SilentRunReportsItsFiveEvents)
-{
-    LaunchRequest request;
-    request.program = BinPath(L"QELInstaller.exe");
-    request.arguments = L"/InstallSlience true";
-    const Transcript t = Launch(request);
-    ASSERT_TRUE(t.exited) << t.raw;
-    EXPECT_EQ(0u, t.exitCode);
-    for (const wchar_t* event : kEvents)
-        EXPECT_NE(std::wstring::npos, t.raw.find(std::wstring(L"QELSE ") + event)) << t.raw;
-    EXPECT_EQ(1, t.CountMessages(kInstallFinished));
-}
-
 }  // namespace

@@ -1,0 +1,263 @@
+#include "support/TestSupport.h"
+
+#include "utility/base/Handles.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::wstring kInstallFolder = L"C:\\Program Files (x86)\\Tarvik\\Navolo";
+const std::wstring kProductKey = L"SOFTWARE\\Navolo";
+const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Navolo";
+
+struct RegValue {
+    bool found = false;
+    DWORD type = REG_NONE;
+    std::wstring text;
+    DWORD number = 0;
+    std::vector<BYTE> bytes;
+};
+
+RegValue ReadValue(HKEY root, const std::wstring& subKey, const wchar_t* name, REGSAM view)
+{
+    RegValue value;
+    qel::CRegKey key;
+    if (RegOpenKeyExW(root, subKey.c_str(), 0, KEY_QUERY_VALUE | view, key.Put()) != ERROR_SUCCESS)
+        return value;
+    BYTE data[4096] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegQueryValueExW(key.Get(), name, nullptr, &value.type, data, &size) != ERROR_SUCCESS)
+        return value;
+    value.found = true;
+    value.bytes.assign(data, data + size);
+    if (value.type == REG_SZ)
+        value.text = reinterpret_cast<const wchar_t*>(data);
+    if (value.type == REG_DWORD)
+        value.number = *reinterpret_cast<const DWORD*>(data);
+    return value;
+}
+
+struct ExpectedValue {
+    HKEY root;
+    const std::wstring* key;
+    const wchar_t* name;
+    DWORD type;
+    std::wstring text;  // REG_SZ data
+    DWORD number;       // REG_DWORD data
+};
+
+std::wstring Today()
+{
+    wchar_t date[16];
+    const time_t now = time(nullptr);
+    wcsftime(date, 16, L"%Y%m%d", localtime(&now));
+    return date;
+}
+
+std::vector<char> ResourceOf(const std::wstring& module, const wchar_t* type, const wchar_t* name)
+{
+    qel::CModule image(LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    HRSRC found = image ? FindResourceW(image.Get(), name, type) : nullptr;
+    HGLOBAL loaded = found ? LoadResource(image.Get(), found) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    return data ? std::vector<char>(data, data + SizeofResource(image.Get(), found)) : std::vector<char>();
+}
+
+std::vector<char> FileBytes(const std::wstring& path)
+{
+    std::string text;
+    qeltest::ReadTextFile(path, text);
+    return std::vector<char>(text.begin(), text.end());
+}
+
+std::wstring LinkTarget(const std::wstring& link, std::wstring* arguments)
+{
+    qel::CComPtr<IShellLinkW> shellLink;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.PutVoid())))
+        return L"";
+    qel::CComPtr<IPersistFile> file;
+    if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.PutVoid())) || FAILED(file->Load(link.c_str(), STGM_READ)))
+        return L"";
+    wchar_t target[MAX_PATH] = {};
+    shellLink->GetPath(target, MAX_PATH, nullptr, 0);
+    wchar_t args[MAX_PATH] = {};
+    shellLink->GetArguments(args, MAX_PATH);
+    if (arguments != nullptr)
+        *arguments = args;
+    return target;
+}
+
+std::wstring KnownFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, csidl, nullptr, 0, path);
+    return path;
+}
+
+DWORD ServiceState(const wchar_t* name)
+{
+    qel::CServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    qel::CServiceHandle service(manager ? OpenServiceW(manager.Get(), name, SERVICE_QUERY_STATUS) : nullptr);
+    SERVICE_STATUS status = {};
+    if (!service || !QueryServiceStatus(service.Get(), &status))
+        return 0;
+    return status.dwCurrentState;
+}
+
+// One plain silent install of the real product installer, in a fresh prefix, checked through
+// the registry views, the files, the shell's links, the service manager and the journal of the
+// statistics library.
+class PlainSilentInstall : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        qeltest::LaunchRequest request;
+        request.program = qeltest::BinPath(L"QELInstaller.exe");
+        request.arguments = L"/InstallSlience true";
+        s_transcript = new qeltest::Transcript(qeltest::Launch(request));
+    }
+    static void TearDownTestSuite() { delete s_transcript; }
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override { CoUninitialize(); }
+
+    static qeltest::Transcript* s_transcript;
+};
+
+qeltest::Transcript* PlainSilentInstall::s_transcript = nullptr;
+
+TEST_F(PlainSilentInstall, EndsWithZeroAfterNotifyingTheListenerAndLogsItsStepsInOrder)
+{
+    const qeltest::Transcript& t = *s_transcript;
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
+    EXPECT_TRUE(t.boxes.empty()) << t.raw;
+    const wchar_t* const steps[] = {
+        L"xm script_version:1.0.2.57", L"xm global_ss_install==true ~!\r\n", L"xm start ss install!",
+        L"xm C:\\Program Files (x86)\\Tarvik\\Navolo", L"xm pid:-1", L"xm UnCompress successful.",
+        L"xm start install report info", L"xm stat.tarvik.example", L"xm http://stat.tarvik.example/api/InstallStat",
+    };
+    int previous = -1;
+    for (const wchar_t* step : steps) {
+        int at = -1;
+        for (size_t i = static_cast<size_t>(previous + 1); i < t.debugLines.size() && at < 0; ++i)
+            if (t.debugLines[i].compare(0, wcslen(step), step) == 0)
+                at = static_cast<int>(i);
+        EXPECT_GT(at, previous) << "step " << step << "\n" << t.raw;
+        if (at > previous)
+            previous = at;
+    }
+}
+
+TEST_F(PlainSilentInstall, WritesTheTwentyFourRegistryValuesInTheirViews)
+{
+    const std::wstring folder = kInstallFolder;
+    const ExpectedValue expected[] = {
+        {HKEY_LOCAL_MACHINE, &kProductKey, L"AppPath", REG_SZ, folder, 0},
+        {HKEY_LOCAL_MACHINE, &kProductKey, L"UnionId", REG_DWORD, L"", 4200},
+        {HKEY_LOCAL_MACHINE, &kProductKey, L"OEMUnionId", REG_DWORD, L"", 4001},
+        {HKEY_LOCAL_MACHINE, &kProductKey, L"OemID", REG_DWORD, L"", 1},
+        {HKEY_LOCAL_MACHINE, &kProductKey, L"UserID", REG_BINARY, L"", 0},
+        {HKEY_CURRENT_USER, &kProductKey, L"AppPath", REG_SZ, folder, 0},
+        {HKEY_CURRENT_USER, &kProductKey, L"UnionId", REG_DWORD, L"", 4200},
+        {HKEY_CURRENT_USER, &kProductKey, L"OEMUnionId", REG_DWORD, L"", 4001},
+        {HKEY_CURRENT_USER, &kProductKey, L"OemID", REG_DWORD, L"", 1},
+        {HKEY_CURRENT_USER, &kProductKey, L"UserID", REG_BINARY, L"", 0},
+        {HKEY_CURRENT_USER, &kProductKey, L"DisplayVersion", REG_SZ, L"4.0.5.22", 0},
+        {HKEY_CURRENT_USER, &kProductKey, L"SearchHtmlUpdate", REG_DWORD, L"", 1},
+        {HKEY_CURRENT_USER, &kProductKey, L"InstallForService", REG_DWORD, L"", 1},
+        {HKEY_CURRENT_USER, &kProductKey, L"NAVOLO_APP_ID", REG_DWORD, L"", 10004},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"DisplayIcon", REG_SZ, folder + L"\\Navolo.exe", 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"DisplayName", REG_SZ, L"Navolo", 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"DisplayVersion", REG_SZ, L"4.0.5.22", 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"EstimatedSize", REG_DWORD, L"", 56640},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"NoModify", REG_DWORD, L"", 1},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"NoRepair", REG_DWORD, L"", 1},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"Publisher", REG_SZ, L"Tarvik Software Co., Ltd.", 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"UninstallString", REG_SZ, folder + L"\\Uninstall.exe", 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"InstallLocation", REG_SZ, folder, 0},
+        {HKEY_LOCAL_MACHINE, &kUninstallKey, L"InstallDate", REG_SZ, Today(), 0},
+    };
+    for (const ExpectedValue& e : expected) {
+        const RegValue v = ReadValue(e.root, *e.key, e.name, KEY_WOW64_32KEY);
+        ASSERT_TRUE(v.found) << *e.key << " " << e.name;
+        EXPECT_EQ(e.type, v.type) << e.name;
+        if (e.type == REG_SZ)
+            EXPECT_EQ(e.text, v.text) << e.name;
+        if (e.type == REG_DWORD)
+            EXPECT_EQ(e.number, v.number) << e.name;
+        if (e.type == REG_BINARY)
+            EXPECT_EQ(std::vector<BYTE>{0}, v.bytes) << e.name;
+    }
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kProductKey, L"AppPath", KEY_WOW64_64KEY).found)
+        << "the machine keys belong to the 32-bit view";
+}
+
+TEST_F(PlainSilentInstall, WritesTheOptionsAndTheStartWithWindowsEntry)
+{
+    struct Option { const wchar_t* name; DWORD value; };
+    for (const Option& o : {Option{L"QuickLaunchChk", 1}, Option{L"StartMenuShortcutChk", 1}, Option{L"ReplaceSysSearch", 1}})
+        EXPECT_EQ(o.value, ReadValue(HKEY_CURRENT_USER, kProductKey, o.name, 0).number) << o.name;
+    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe /startup system",
+              ReadValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Navolo", 0).text);
+}
+
+TEST_F(PlainSilentInstall, UnpacksThePayloadAndLeavesTheScriptsForTheUninstaller)
+{
+    for (const wchar_t* name : {L"Navolo.exe", L"NvSS.exe", L"func_helper.dll", L"kvstat.dll", L"udp_kv.dll",
+                                L"NvToolMenuShellExt.dll", L"NvToolMenuShellExt64.dll"})
+        EXPECT_TRUE(qeltest::FileExists(kInstallFolder + L"\\" + name)) << name;
+    const std::wstring installer = qeltest::BinPath(L"QELInstaller.exe");
+    const std::vector<char> settings = ResourceOf(installer, L"LUA", L"GLOBAL_VAR.LUAC");
+    const std::vector<char> uninstall = ResourceOf(installer, L"LUA", L"UNINSTSCRIPT.LUAC");
+    ASSERT_FALSE(settings.empty());
+    EXPECT_EQ(settings, FileBytes(kInstallFolder + L"\\Uninst.dar0"));
+    EXPECT_EQ(uninstall, FileBytes(kInstallFolder + L"\\Uninst.dar1"));
+}
+
+TEST_F(PlainSilentInstall, CreatesTheStartMenuAndDesktopShortcuts)
+{
+    const std::wstring programs = KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\Navolo\\";
+    std::wstring arguments;
+    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", LinkTarget(programs + L"Navolo.lnk", &arguments));
+    EXPECT_EQ(L"/menu", arguments);
+    EXPECT_EQ(kInstallFolder + L"\\Uninstall.exe", LinkTarget(programs + L"\x5378\x8F7D" L"Navolo.lnk", nullptr));
+    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", LinkTarget(KnownFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Navolo.lnk", nullptr));
+}
+
+TEST_F(PlainSilentInstall, InstallsTheSearchServiceAndRegistersTheShellExtension)
+{
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(L"nvss"));
+    const RegValue server = ReadValue(HKEY_CLASSES_ROOT, L"CLSID\\{6C1E9C5E-3A5B-4C1D-9E77-4E1F6B0A2D31}\\InprocServer32",
+                                      nullptr, KEY_WOW64_64KEY);
+    EXPECT_EQ(kInstallFolder + L"\\NvToolMenuShellExt64.dll", server.text) << "registered by the 64-bit regsvr32";
+}
+
+TEST_F(PlainSilentInstall, ReportsTheInstallThroughTheStatisticsLibraryInOrder)
+{
+    std::string journal;
+    ASSERT_TRUE(qeltest::ReadTextFile(kInstallFolder + L"\\kvstat_journal.txt", journal));
+    const char* const calls[] = {
+        "stat_unionid 4200", "stat_appid 108", "stat_level 2", "stat_version_ex 4 0 5 22",
+        "stat_install_addr \"stat.tarvik.example\" 8100", "stat_init = 1", "stat_install 1",
+        "stat_http_post \"http://stat.tarvik.example/api/InstallStat\" nil 0 1", "stat_close",
+    };
+    size_t at = 0;
+    for (const char* call : calls) {
+        const size_t found = journal.find(call, at);
+        EXPECT_NE(std::string::npos, found) << call << "\n" << journal;
+        if (found != std::string::npos)
+            at = found;
+    }
+}
+
+}  // namespace
