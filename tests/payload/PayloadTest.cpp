@@ -22,19 +22,6 @@ std::wstring KnownFolder(int csidl)
     return path;
 }
 
-std::wstring LinkTarget(const std::wstring& link)
-{
-    qel::CComPtr<IShellLinkW> shellLink;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.PutVoid())))
-        return L"";
-    qel::CComPtr<IPersistFile> file;
-    if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.PutVoid())) || FAILED(file->Load(link.c_str(), STGM_READ)))
-        return L"";
-    wchar_t target[MAX_PATH] = {};
-    shellLink->GetPath(target, MAX_PATH, nullptr, 0);
-    return target;
-}
-
 std::wstring RegText(HKEY root, const std::wstring& subKey, const wchar_t* name, REGSAM view = 0)
 {
     qel::CRegKey key;
@@ -175,7 +162,7 @@ TEST_F(HelperLibrary, DesktopAndTaskbarShortcutsPointAtTheProgramAndUnpinRemoves
     Export<ShortcutFn>("CreateDesktopShortcut")(program.c_str(), L"CDlgSearch", L"Navolo");
     const std::wstring desktopLink = KnownFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Navolo.lnk";
     EXPECT_TRUE(qeltest::FileExists(desktopLink));
-    EXPECT_EQ(0, _wcsicmp(program.c_str(), LinkTarget(desktopLink).c_str())) << LinkTarget(desktopLink);
+    EXPECT_EQ(0, _wcsicmp(program.c_str(), qeltest::ReadShortcut(desktopLink).c_str())) << qeltest::ReadShortcut(desktopLink);
 
     Export<ShortcutFn>("CreateTaskbarShortcut")(program.c_str(), L"CDlgSearch", L"Navolo");
     const std::wstring pinned = KnownFolder(CSIDL_APPDATA) + L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar\\Navolo.lnk";

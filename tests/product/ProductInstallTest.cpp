@@ -78,23 +78,6 @@ std::vector<char> FileBytes(const std::wstring& path)
     return std::vector<char>(text.begin(), text.end());
 }
 
-std::wstring LinkTarget(const std::wstring& link, std::wstring* arguments)
-{
-    qel::CComPtr<IShellLinkW> shellLink;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.PutVoid())))
-        return L"";
-    qel::CComPtr<IPersistFile> file;
-    if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.PutVoid())) || FAILED(file->Load(link.c_str(), STGM_READ)))
-        return L"";
-    wchar_t target[MAX_PATH] = {};
-    shellLink->GetPath(target, MAX_PATH, nullptr, 0);
-    wchar_t args[MAX_PATH] = {};
-    shellLink->GetArguments(args, MAX_PATH);
-    if (arguments != nullptr)
-        *arguments = args;
-    return target;
-}
-
 std::wstring KnownFolder(int csidl)
 {
     wchar_t path[MAX_PATH] = {};
@@ -228,10 +211,10 @@ TEST_F(PlainSilentInstall, CreatesTheStartMenuAndDesktopShortcuts)
 {
     const std::wstring programs = KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\Navolo\\";
     std::wstring arguments;
-    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", LinkTarget(programs + L"Navolo.lnk", &arguments));
+    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", qeltest::ReadShortcut(programs + L"Navolo.lnk", &arguments));
     EXPECT_EQ(L"/menu", arguments);
-    EXPECT_EQ(kInstallFolder + L"\\Uninstall.exe", LinkTarget(programs + L"\x5378\x8F7D" L"Navolo.lnk", nullptr));
-    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", LinkTarget(KnownFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Navolo.lnk", nullptr));
+    EXPECT_EQ(kInstallFolder + L"\\Uninstall.exe", qeltest::ReadShortcut(programs + L"\x5378\x8F7D" L"Navolo.lnk", nullptr));
+    EXPECT_EQ(kInstallFolder + L"\\Navolo.exe", qeltest::ReadShortcut(KnownFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Navolo.lnk", nullptr));
 }
 
 TEST_F(PlainSilentInstall, InstallsTheSearchServiceAndRegistersTheShellExtension)

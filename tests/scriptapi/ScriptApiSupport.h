@@ -38,7 +38,6 @@ int ResultCount(const Transcript& t, int call);
 // Runs a command line in this prefix and returns what it wrote (console output, ANSI).
 std::string RunCapture(const std::wstring& commandLine, unsigned long* exitCode = nullptr);
 
-std::wstring QuoteArgument(const std::wstring& argument);
 
 // Whether a directory exists at the path.
 bool IsDirectory(const std::wstring& path);

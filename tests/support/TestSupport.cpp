@@ -1,6 +1,9 @@
 #include "TestSupport.h"
 
+#include "utility/base/Handles.h"
+
 #include <shellapi.h>
+#include <shobjidl.h>
 
 #include <atomic>
 #include <cstdio>
@@ -88,13 +91,16 @@ std::vector<std::wstring> SplitTabs(const std::wstring& text)
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
-// One argument as CommandLineToArgvW reads it back: quotes inside are escaped, and backslashes
-// only where they come before a quote.
-std::wstring QuoteArgument(const std::wstring& arg)
+
+}  // namespace
+
+std::wstring QuoteArgument(const std::wstring& argument)
 {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+        return argument;
     std::wstring quoted = L"\"";
     size_t backslashes = 0;
-    for (wchar_t c : arg) {
+    for (wchar_t c : argument) {
         if (c == L'\\') {
             ++backslashes;
             continue;
@@ -107,7 +113,23 @@ std::wstring QuoteArgument(const std::wstring& arg)
     return quoted + L"\"";
 }
 
-}  // namespace
+std::wstring ReadShortcut(const std::wstring& link, std::wstring* arguments)
+{
+    qel::CComPtr<IShellLinkW> shellLink;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, shellLink.PutVoid())))
+        return L"";
+    qel::CComPtr<IPersistFile> file;
+    if (FAILED(shellLink->QueryInterface(IID_IPersistFile, file.PutVoid())) || FAILED(file->Load(link.c_str(), STGM_READ)))
+        return L"";
+    wchar_t target[MAX_PATH] = {};
+    shellLink->GetPath(target, MAX_PATH, nullptr, 0);
+    if (arguments != nullptr) {
+        wchar_t args[MAX_PATH] = {};
+        shellLink->GetArguments(args, MAX_PATH);
+        *arguments = args;
+    }
+    return target;
+}
 
 Transcript ParseTranscript(const std::wstring& text)
 {

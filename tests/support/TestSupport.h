@@ -54,6 +54,12 @@ struct LaunchRequest {
 };
 
 Transcript Launch(const LaunchRequest& request);
+
+// One argument as CommandLineToArgvW reads it back (quoted only when it has to be).
+std::wstring QuoteArgument(const std::wstring& argument);
+
+// The target of a shell link read through IShellLinkW (the caller has COM up), and its arguments.
+std::wstring ReadShortcut(const std::wstring& link, std::wstring* arguments = nullptr);
 Transcript ParseTranscript(const std::wstring& text);
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.
