@@ -13,10 +13,15 @@ if [ -f "$QEL_CACHE/wine-i386.env" ]; then
 fi
 
 # qel_wine_start_server PREFIX: a persistent wineserver with Wine's services already up, started
-# detached so that no service inherits the caller's output.
+# detached so that no service inherits the caller's output. With a display, the desktop window
+# is brought up too (rundll32 makes a window), so a program's first window or message box never
+# waits for the desktop to start, which under load can fail.
 qel_wine_start_server() {
   WINEPREFIX=$1 wineserver -p
   WINEPREFIX=$1 setsid wine cmd /c exit </dev/null >/dev/null 2>&1
+  if [ -n "${DISPLAY:-}" ]; then
+    WINEPREFIX=$1 setsid wine rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1
+  fi
 }
 
 qel_wine_stop_server() {
