@@ -244,3 +244,79 @@ TEST_F(PlainSilentInstall, ReportsTheInstallThroughTheStatisticsLibraryInOrder)
 }
 
 }  // namespace
+
+namespace {
+
+// The installer's own file name and the script's switches choose the channel and the folder.
+struct NamedInstallCase {
+    const char* label;
+    const wchar_t* fileName;
+    const wchar_t* arguments;
+    const wchar_t* existingAppPath;  // HKLM AppPath before the install, or nullptr
+    std::wstring folder;
+    DWORD unionId;
+    DWORD oemUnionId;
+};
+
+void PrintTo(const NamedInstallCase& c, std::ostream* os) { *os << c.label; }
+
+class NamedInstalls : public ::testing::TestWithParam<NamedInstallCase> {};
+
+TEST_P(NamedInstalls, TakeTheChannelAndFolderFromTheNameAndSwitches)
+{
+    const NamedInstallCase& c = GetParam();
+    qeltest::TempDir dir;
+    const std::wstring installer = dir.File(c.fileName);
+    ASSERT_TRUE(CopyFileW(qeltest::BinPath(L"QELInstaller.exe").c_str(), installer.c_str(), FALSE));
+    if (c.existingAppPath != nullptr) {
+        qel::CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey.c_str(), 0, nullptr, 0,
+                                                 KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, key.Put(), nullptr));
+        RegSetValueExW(key.Get(), L"AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.existingAppPath),
+                       static_cast<DWORD>((wcslen(c.existingAppPath) + 1) * sizeof(wchar_t)));
+    }
+    qeltest::LaunchRequest request;
+    request.program = installer;
+    request.arguments = c.arguments;
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
+    EXPECT_EQ(c.folder, ReadValue(HKEY_CURRENT_USER, kProductKey, L"AppPath", 0).text);
+    EXPECT_TRUE(qeltest::FileExists(c.folder + L"\\Navolo.exe"));
+    EXPECT_EQ(c.unionId, ReadValue(HKEY_LOCAL_MACHINE, kProductKey, L"UnionId", KEY_WOW64_32KEY).number);
+    EXPECT_EQ(c.oemUnionId, ReadValue(HKEY_LOCAL_MACHINE, kProductKey, L"OEMUnionId", KEY_WOW64_32KEY).number);
+}
+
+INSTANTIATE_TEST_SUITE_P(ProductInstall, NamedInstalls, ::testing::Values(
+    NamedInstallCase{"HyphenDigitsAfterAnUnderscoreAreTheOemChannel", L"Navolo_setup-5678.exe", L"/InstallSlience true",
+                     nullptr, kInstallFolder, 4200, 5678},
+    NamedInstallCase{"UidEqualsSetsTheChannel", L"QELInstaller.exe", L"-uid=4321 /InstallSlience true", nullptr,
+                     kInstallFolder, 4321, 4001},
+    NamedInstallCase{"SlashUidColonSetsTheChannelWithoutRangeCheck", L"QELInstaller.exe", L"/uid:7 /InstallSlience true",
+                     nullptr, kInstallFolder, 7, 4001},
+    NamedInstallCase{"PathSwitchWinsOverTheRegisteredAppPath", L"QELInstaller.exe", L"-path=C:\\Apps\\Nav /InstallSlience true",
+                     L"C:\\Old\\Navolo", L"C:\\Apps\\Nav", 4200, 4001}));
+
+}  // namespace
+
+namespace {
+
+TEST(ProductInstall, APayloadWithoutTheHelperLibraryEndsThroughTheErrorBoxWithZero)
+{
+    qeltest::LaunchRequest request;
+    request.program = qeltest::BinPath(L"qeltest_product_without_helper.exe");
+    request.arguments = L"/InstallSlience true";
+    request.answers = {L"ok"};
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    ASSERT_EQ(1u, t.boxes.size()) << t.raw;
+    EXPECT_EQ(static_cast<unsigned>(MB_ICONERROR), t.boxes[0].style);
+    EXPECT_NE(std::wstring::npos, t.boxes[0].text.find(L"helper")) << t.boxes[0].text;
+    EXPECT_NE(std::wstring::npos, t.boxes[0].text.find(L"a nil value")) << t.boxes[0].text;
+    EXPECT_NE(std::wstring::npos, t.raw.find(L"debug: xm UnCompress successful.")) << t.raw;
+    EXPECT_EQ(0, t.CountMessages(3014));
+}
+
+}  // namespace
