@@ -320,3 +320,52 @@ TEST(ProductInstall, APayloadWithoutTheHelperLibraryEndsThroughTheErrorBoxWithZe
 }
 
 }  // namespace
+
+namespace {
+
+// Over an existing installation: channel 4999 is always overwritten; another channel is kept and
+// the install is reported as a cover install (kind 3) of that channel.
+struct OverInstallCase {
+    const char* label;
+    DWORD existingChannel;
+    DWORD channelAfter;
+    const char* reportedChannel;
+};
+
+void PrintTo(const OverInstallCase& c, std::ostream* os) { *os << c.label; }
+
+class OverInstalls : public ::testing::TestWithParam<OverInstallCase> {};
+
+void WriteChannel(HKEY root, REGSAM view, DWORD channel)
+{
+    qel::CRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, kProductKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.Put(), nullptr));
+    for (const wchar_t* name : {L"UnionId", L"OEMUnionId"})
+        RegSetValueExW(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&channel), sizeof channel);
+}
+
+TEST_P(OverInstalls, KeepOrOverwriteTheChannelAndReportIt)
+{
+    const OverInstallCase& c = GetParam();
+    WriteChannel(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, c.existingChannel);
+    WriteChannel(HKEY_CURRENT_USER, 0, c.existingChannel);
+    qeltest::LaunchRequest request;
+    request.program = qeltest::BinPath(L"QELInstaller.exe");
+    request.arguments = L"/InstallSlience true";
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_TRUE(t.HasLine(L"xm cover install!!!")) << t.raw;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        EXPECT_EQ(c.channelAfter, ReadValue(root, kProductKey, L"UnionId", KEY_WOW64_32KEY).number);
+    std::string journal;
+    ASSERT_TRUE(qeltest::ReadTextFile(kInstallFolder + L"\\kvstat_journal.txt", journal));
+    EXPECT_NE(std::string::npos, journal.find(std::string("stat_unionid ") + c.reportedChannel + "\n")) << journal;
+    EXPECT_NE(std::string::npos, journal.find("stat_install 3")) << journal;
+}
+
+INSTANTIATE_TEST_SUITE_P(ProductInstall, OverInstalls, ::testing::Values(
+    OverInstallCase{"Channel4999IsOverwrittenAndTheNewOneReported", 4999, 4200, "4200"},
+    OverInstallCase{"AnotherChannelIsKeptAndReported", 1234, 1234, "1234"}));
+
+}  // namespace
