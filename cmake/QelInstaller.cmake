@@ -33,6 +33,31 @@ function(qel_read_version settings out)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${settings}")
 endfunction()
 
+# qel_settings_variant(<output.lua> BASE <settings.lua> SET <assignment>...)
+#
+# Writes, at configure time, a copy of a settings script with assignments appended. A later
+# assignment of a global overrides the earlier one, so a variant differs from its base only in
+# the settings it names, and follows every other change of the base.
+function(qel_settings_variant output)
+  cmake_parse_arguments(A "" "BASE" "SET" ${ARGN})
+  if(NOT A_BASE OR NOT A_SET)
+    message(FATAL_ERROR "qel_settings_variant(${output}): BASE and SET are required")
+  endif()
+  file(READ "${A_BASE}" text)
+  string(APPEND text "\n-- settings of this variant\n")
+  foreach(assignment IN LISTS A_SET)
+    string(APPEND text "${assignment}\n")
+  endforeach()
+  set(written "")
+  if(EXISTS "${output}")
+    file(READ "${output}" written)
+  endif()
+  if(NOT written STREQUAL text)
+    file(WRITE "${output}" "${text}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${A_BASE}")
+endfunction()
+
 function(qel_compile_script source output)
   add_custom_command(OUTPUT ${output}
     COMMAND ${QEL_LUAC} -o ${output} ${source}

@@ -78,6 +78,17 @@ std::vector<char> FileBytes(const std::wstring& path)
     return std::vector<char>(text.begin(), text.end());
 }
 
+// The product's files as the build staged them for the payload archive.
+std::wstring PayloadPath(const std::wstring& name) { return qeltest::BinDir() + L"\\..\\payload-stage\\" + name; }
+
+ULONGLONG LastWriteTime(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 std::wstring KnownFolder(int csidl)
 {
     wchar_t path[MAX_PATH] = {};
@@ -93,6 +104,15 @@ DWORD ServiceState(const wchar_t* name)
     if (!service || !QueryServiceStatus(service.Get(), &status))
         return 0;
     return status.dwCurrentState;
+}
+
+// The index of the first debug line after line number `after` that starts with prefix, or -1.
+int FirstLineStartingWith(const qeltest::Transcript& t, const std::wstring& prefix, int after = -1)
+{
+    for (size_t i = static_cast<size_t>(after + 1); i < t.debugLines.size(); ++i)
+        if (t.debugLines[i].compare(0, prefix.size(), prefix) == 0)
+            return static_cast<int>(i);
+    return -1;
 }
 
 // One plain silent install of the real product installer, in a fresh prefix, checked through
@@ -131,10 +151,7 @@ TEST_F(PlainSilentInstall, EndsWithZeroAfterNotifyingTheListenerAndLogsItsStepsI
     };
     int previous = -1;
     for (const wchar_t* step : steps) {
-        int at = -1;
-        for (size_t i = static_cast<size_t>(previous + 1); i < t.debugLines.size() && at < 0; ++i)
-            if (t.debugLines[i].compare(0, wcslen(step), step) == 0)
-                at = static_cast<int>(i);
+        const int at = FirstLineStartingWith(t, step, previous);
         EXPECT_GT(at, previous) << "step " << step << "\n" << t.raw;
         if (at > previous)
             previous = at;
@@ -174,12 +191,13 @@ TEST_F(PlainSilentInstall, WritesTheTwentyFourRegistryValuesInTheirViews)
         const RegValue v = ReadValue(e.root, *e.key, e.name, KEY_WOW64_32KEY);
         ASSERT_TRUE(v.found) << *e.key << " " << e.name;
         EXPECT_EQ(e.type, v.type) << e.name;
-        if (e.type == REG_SZ)
+        if (e.type == REG_SZ) {
             EXPECT_EQ(e.text, v.text) << e.name;
-        if (e.type == REG_DWORD)
+        } else if (e.type == REG_DWORD) {
             EXPECT_EQ(e.number, v.number) << e.name;
-        if (e.type == REG_BINARY)
+        } else if (e.type == REG_BINARY) {
             EXPECT_EQ(std::vector<BYTE>{0}, v.bytes) << e.name;
+        }
     }
     EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kProductKey, L"AppPath", KEY_WOW64_64KEY).found)
         << "the machine keys belong to the 32-bit view";
@@ -194,11 +212,15 @@ TEST_F(PlainSilentInstall, WritesTheOptionsAndTheStartWithWindowsEntry)
               ReadValue(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Navolo", 0).text);
 }
 
-TEST_F(PlainSilentInstall, UnpacksThePayloadAndLeavesTheScriptsForTheUninstaller)
+TEST_F(PlainSilentInstall, UnpacksThePayloadWithItsStoredTimesAndLeavesTheScriptsForTheUninstaller)
 {
     for (const wchar_t* name : {L"Navolo.exe", L"NvSS.exe", L"func_helper.dll", L"kvstat.dll", L"udp_kv.dll",
-                                L"NvToolMenuShellExt.dll", L"NvToolMenuShellExt64.dll"})
-        EXPECT_TRUE(qeltest::FileExists(kInstallFolder + L"\\" + name)) << name;
+                                L"NvToolMenuShellExt.dll", L"NvToolMenuShellExt64.dll", L"Readme.txt"}) {
+        const std::wstring installed = kInstallFolder + L"\\" + name;
+        ASSERT_TRUE(qeltest::FileExists(installed)) << name;
+        EXPECT_EQ(FileBytes(PayloadPath(name)), FileBytes(installed)) << name;
+        EXPECT_EQ(LastWriteTime(PayloadPath(name)), LastWriteTime(installed)) << name;
+    }
     const std::wstring installer = qeltest::BinPath(L"QELInstaller.exe");
     const std::vector<char> settings = ResourceOf(installer, L"LUA", L"GLOBAL_VAR.LUAC");
     const std::vector<char> uninstall = ResourceOf(installer, L"LUA", L"UNINSTSCRIPT.LUAC");
@@ -250,6 +272,7 @@ namespace {
 // The installer's own file name and the script's switches choose the channel and the folder.
 struct NamedInstallCase {
     const char* label;
+    const wchar_t* installer;  // the built installer that is copied under fileName
     const wchar_t* fileName;
     const wchar_t* arguments;
     const wchar_t* existingAppPath;  // HKLM AppPath before the install, or nullptr
@@ -267,7 +290,7 @@ TEST_P(NamedInstalls, TakeTheChannelAndFolderFromTheNameAndSwitches)
     const NamedInstallCase& c = GetParam();
     qeltest::TempDir dir;
     const std::wstring installer = dir.File(c.fileName);
-    ASSERT_TRUE(CopyFileW(qeltest::BinPath(L"QELInstaller.exe").c_str(), installer.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(qeltest::BinPath(c.installer).c_str(), installer.c_str(), FALSE));
     if (c.existingAppPath != nullptr) {
         qel::CRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey.c_str(), 0, nullptr, 0,
@@ -288,15 +311,30 @@ TEST_P(NamedInstalls, TakeTheChannelAndFolderFromTheNameAndSwitches)
     EXPECT_EQ(c.oemUnionId, ReadValue(HKEY_LOCAL_MACHINE, kProductKey, L"OEMUnionId", KEY_WOW64_32KEY).number);
 }
 
+const wchar_t kDefault[] = L"QELInstaller.exe";
+const wchar_t kNameAnalysis[] = L"qeltest_product_name_analysis.exe";
+
 INSTANTIATE_TEST_SUITE_P(ProductInstall, NamedInstalls, ::testing::Values(
-    NamedInstallCase{"HyphenDigitsAfterAnUnderscoreAreTheOemChannel", L"Navolo_setup-5678.exe", L"/InstallSlience true",
-                     nullptr, kInstallFolder, 4200, 5678},
-    NamedInstallCase{"UidEqualsSetsTheChannel", L"QELInstaller.exe", L"-uid=4321 /InstallSlience true", nullptr,
+    NamedInstallCase{"HyphenDigitsAfterAnUnderscoreAreTheOemChannel", kDefault, L"Navolo_setup-5678.exe",
+                     L"/InstallSlience true", nullptr, kInstallFolder, 4200, 5678},
+    NamedInstallCase{"UidEqualsSetsTheChannel", kDefault, L"QELInstaller.exe", L"-uid=4321 /InstallSlience true", nullptr,
                      kInstallFolder, 4321, 4001},
-    NamedInstallCase{"SlashUidColonSetsTheChannelWithoutRangeCheck", L"QELInstaller.exe", L"/uid:7 /InstallSlience true",
-                     nullptr, kInstallFolder, 7, 4001},
-    NamedInstallCase{"PathSwitchWinsOverTheRegisteredAppPath", L"QELInstaller.exe", L"-path=C:\\Apps\\Nav /InstallSlience true",
-                     L"C:\\Old\\Navolo", L"C:\\Apps\\Nav", 4200, 4001}));
+    NamedInstallCase{"SlashUidColonSetsTheChannelWithoutRangeCheck", kDefault, L"QELInstaller.exe",
+                     L"/uid:7 /InstallSlience true", nullptr, kInstallFolder, 7, 4001},
+    NamedInstallCase{"PathSwitchWinsOverTheRegisteredAppPath", kDefault, L"QELInstaller.exe",
+                     L"-path=C:\\Apps\\Nav /InstallSlience true", L"C:\\Old\\Navolo", L"C:\\Apps\\Nav", 4200, 4001},
+    NamedInstallCase{"TheNamesChannelIsReadOnlyWithTheAnalysisSwitchedOn", kDefault, L"Navolo_1234_x.exe",
+                     L"/InstallSlience true", nullptr, kInstallFolder, 4200, 4001},
+    NamedInstallCase{"AnalysisTakesTheChannelBetweenTheUnderscores", kNameAnalysis, L"Navolo_1234_x.exe",
+                     L"/InstallSlience true", nullptr, kInstallFolder, 1234, 4001},
+    NamedInstallCase{"AnalysisIgnoresAChannelBelow100", kNameAnalysis, L"Navolo_99_x.exe", L"/InstallSlience true",
+                     nullptr, kInstallFolder, 4200, 4001},
+    NamedInstallCase{"AnalysisIgnoresAChannelOf10000", kNameAnalysis, L"Navolo_10000_x.exe", L"/InstallSlience true",
+                     nullptr, kInstallFolder, 4200, 4001},
+    NamedInstallCase{"AnalysisIgnoresAnotherProductsName", kNameAnalysis, L"Other_1234_x.exe", L"/InstallSlience true",
+                     nullptr, kInstallFolder, 4200, 4001},
+    NamedInstallCase{"AnalysisIgnoresANameOfTwoParts", kNameAnalysis, L"Navolo_1234.exe", L"/InstallSlience true",
+                     nullptr, kInstallFolder, 4200, 4001}));
 
 }  // namespace
 
@@ -367,5 +405,252 @@ TEST_P(OverInstalls, KeepOrOverwriteTheChannelAndReportIt)
 INSTANTIATE_TEST_SUITE_P(ProductInstall, OverInstalls, ::testing::Values(
     OverInstallCase{"Channel4999IsOverwrittenAndTheNewOneReported", 4999, 4200, "4200"},
     OverInstallCase{"AnotherChannelIsKeptAndReported", 1234, 1234, "1234"}));
+
+}  // namespace
+
+namespace {
+
+HWND WaitForProductWindow(DWORD milliseconds)
+{
+    for (DWORD waited = 0;; waited += 100) {
+        HWND window = FindWindowW(L"CDlgSearch", L"Navolo");
+        if (window != nullptr || waited >= milliseconds)
+            return window;
+        Sleep(100);
+    }
+}
+
+std::wstring ProductTrace()
+{
+    std::string text;
+    qeltest::ReadTextFile(KnownFolder(CSIDL_LOCAL_APPDATA) + L"\\Tarvik\\Navolo\\Navolo.trace", text);
+    return qeltest::Utf8ToWide(text);
+}
+
+// With silent installs enabled in the settings, the installer's own name asks for one: "@st"
+// also starts the product through the shell, "@stt" does not; the shortcut markers are read
+// only then, and a closing marker wins over the opening one.
+struct SilentByNameCase {
+    const char* label;
+    const wchar_t* fileName;
+    bool productStarted;
+    bool desktopShortcut;
+};
+
+void PrintTo(const SilentByNameCase& c, std::ostream* os) { *os << c.label; }
+
+class SilentInstallsByName : public ::testing::TestWithParam<SilentByNameCase>
+{
+protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+TEST_P(SilentInstallsByName, InstallWithoutTheSwitchAndStartTheProductAsTheNameSays)
+{
+    const SilentByNameCase& c = GetParam();
+    qeltest::TempDir dir;
+    qeltest::LaunchRequest request;
+    request.program = dir.File(c.fileName);
+    ASSERT_TRUE(CopyFileW(qeltest::BinPath(L"qeltest_product_ss_enabled.exe").c_str(), request.program.c_str(), FALSE));
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_TRUE(t.boxes.empty()) << t.raw;
+    EXPECT_TRUE(t.HasLine(L"xm start ss install!")) << t.raw;
+    EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
+    EXPECT_TRUE(qeltest::FileExists(kInstallFolder + L"\\Navolo.exe"));
+
+    // A program started through the shell comes up after the installer has ended.
+    const HWND window = WaitForProductWindow(c.productStarted ? 60000 : 5000);
+    EXPECT_EQ(c.productStarted, window != nullptr);
+    if (window != nullptr) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        const std::wstring trace = ProductTrace();
+        EXPECT_NE(std::wstring::npos, trace.find(L"start pid=" + std::to_wstring(pid) + L" ")) << trace;
+        EXPECT_NE(std::wstring::npos, trace.find(kInstallFolder + L"\\Navolo.exe")) << trace;
+        SendMessageW(window, 3023, 0, 0);
+    }
+    const bool desktopShortcut = qeltest::FileExists(KnownFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Navolo.lnk");
+    EXPECT_EQ(c.desktopShortcut, desktopShortcut);
+    EXPECT_TRUE(qeltest::FileExists(KnownFolder(CSIDL_COMMON_PROGRAMS) + L"\\Navolo\\Navolo.lnk"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ProductInstall, SilentInstallsByName, ::testing::Values(
+    SilentByNameCase{"AtSttInstallsWithoutStartingTheProduct", L"Navolo@stt.exe", false, true},
+    SilentByNameCase{"AtStStartsTheProductThroughTheShell", L"Navolo@st.exe", true, true},
+    SilentByNameCase{"DesktopClosedWinsOverDesktopOpen", L"Navolo@stt@dto@dtc.exe", false, false}));
+
+TEST(ProductInstall, OverTheRunningProductEndsItWithoutAskingAndReplacesItsFiles)
+{
+    // An older build of the program: the payload's program with bytes appended to its image.
+    ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, kInstallFolder.c_str(), nullptr));
+    const std::wstring program = kInstallFolder + L"\\Navolo.exe";
+    const std::vector<char> current = FileBytes(PayloadPath(L"Navolo.exe"));
+    ASSERT_TRUE(qeltest::WriteTextFile(program, std::string(current.begin(), current.end()) + "older build"));
+    STARTUPINFOW si = {sizeof si};
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = qeltest::QuoteArgument(program) + L" /menu";
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    qel::CHandle process(pi.hProcess);
+    qel::CHandle thread(pi.hThread);
+    ASSERT_NE(nullptr, WaitForProductWindow(60000));
+
+    qeltest::LaunchRequest request;
+    request.program = qeltest::BinPath(L"QELInstaller.exe");
+    request.arguments = L"/InstallSlience true";
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_TRUE(t.boxes.empty()) << "the silent path asks nothing\n" << t.raw;
+    EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(process.Get(), 0)) << "the product was ended";
+    EXPECT_EQ(current, FileBytes(program)) << "the running build was replaced";
+}
+
+}  // namespace
+
+namespace {
+
+// The folder of a path as Wine's drive Z: (the Unix root) sees it: the same folder under
+// another drive letter.
+std::wstring OnDriveZ(const std::wstring& path)
+{
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixName = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
+    if (unixName == nullptr)
+        return L"";
+    std::wstring onZ = L"Z:" + qeltest::Utf8ToWide(unixName);
+    HeapFree(GetProcessHeap(), 0, unixName);
+    for (wchar_t& c : onZ)
+        if (c == L'/')
+            c = L'\\';
+    return onZ;
+}
+
+// Names added ("+name") and removed ("-name") in a folder, in the order the file system
+// reports them, from the moment of construction to Stop().
+class FolderWatch
+{
+public:
+    explicit FolderWatch(const std::wstring& folder)
+        : m_folder(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr)),
+          m_ready(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+    {
+        m_overlapped.hEvent = m_ready.Get();
+        m_watching = m_folder && Read();
+        if (m_watching)
+            m_thread.Reset(CreateThread(nullptr, 0, &FolderWatch::Run, this, 0, nullptr));
+    }
+    ~FolderWatch() { Stop(); }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    bool Watching() const { return m_watching; }
+
+    std::vector<std::wstring> Stop()
+    {
+        if (m_thread) {
+            SetEvent(m_stop.Get());
+            WaitForSingleObject(m_thread.Get(), INFINITE);
+            m_thread.Reset();
+        }
+        return m_events;
+    }
+
+private:
+    bool Read()
+    {
+        ResetEvent(m_ready.Get());
+        return ReadDirectoryChangesW(m_folder.Get(), m_buffer, sizeof m_buffer, FALSE,
+                                     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, nullptr, &m_overlapped,
+                                     nullptr) != FALSE;
+    }
+
+    void Record(DWORD size)
+    {
+        for (DWORD offset = 0; size != 0;) {
+            const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(m_buffer + offset);
+            const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (info->Action == FILE_ACTION_ADDED || info->Action == FILE_ACTION_RENAMED_NEW_NAME)
+                m_events.push_back(L"+" + name);
+            if (info->Action == FILE_ACTION_REMOVED || info->Action == FILE_ACTION_RENAMED_OLD_NAME)
+                m_events.push_back(L"-" + name);
+            if (info->NextEntryOffset == 0)
+                break;
+            offset += info->NextEntryOffset;
+        }
+    }
+
+    static DWORD WINAPI Run(void* self)
+    {
+        auto* watch = static_cast<FolderWatch*>(self);
+        const HANDLE events[] = {watch->m_ready.Get(), watch->m_stop.Get()};
+        for (;;) {
+            const bool stopping = WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0;
+            DWORD size = 0;
+            if (stopping)
+                CancelIoEx(watch->m_folder.Get(), &watch->m_overlapped);
+            if (GetOverlappedResult(watch->m_folder.Get(), &watch->m_overlapped, &size, TRUE))
+                watch->Record(size);
+            if (stopping || !watch->Read())
+                return 0;
+        }
+    }
+
+    qel::CFileHandle m_folder;
+    qel::CHandle m_ready;
+    qel::CHandle m_stop;
+    qel::CHandle m_thread;
+    OVERLAPPED m_overlapped = {};
+    alignas(DWORD) BYTE m_buffer[64 * 1024];
+    bool m_watching = false;
+    std::vector<std::wstring> m_events;
+};
+
+int IndexOfEvent(const std::vector<std::wstring>& events, const std::wstring& event)
+{
+    for (size_t i = 0; i < events.size(); ++i)
+        if (_wcsicmp(events[i].c_str(), event.c_str()) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+TEST(ProductInstall, OnAnotherDriveThanTheTemporaryFolderWorksInAFolderBesideTheInstallFolder)
+{
+    qeltest::TempDir dir;
+    const std::wstring apps = OnDriveZ(dir.File(L"Apps"));
+    ASSERT_FALSE(apps.empty()) << "no drive Z:";
+    const std::wstring folder = apps + L"\\Navolo";
+    ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, apps.c_str(), nullptr));
+    FolderWatch watch(apps);
+    ASSERT_TRUE(watch.Watching());
+
+    qeltest::LaunchRequest request;
+    request.program = qeltest::BinPath(L"QELInstaller.exe");
+    request.arguments = qeltest::QuoteArgument(L"-path=" + folder) + L" /InstallSlience true";
+    const qeltest::Transcript t = qeltest::Launch(request);
+    ASSERT_TRUE(t.exited) << t.raw;
+    EXPECT_EQ(0u, t.exitCode);
+    EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
+    EXPECT_TRUE(qeltest::FileExists(folder + L"\\Navolo.exe"));
+    EXPECT_FALSE(qeltest::FileExists(apps + L"\\del_reboot")) << "the work folder is removed at the end";
+
+    const int created = FirstLineStartingWith(t, L"xm Create Directory " + apps + L"\\del_reboot!");
+    EXPECT_GE(created, 0) << t.raw;
+    EXPECT_GT(FirstLineStartingWith(t, L"xm UnCompress successful.", created), created) << "made before the extraction";
+
+    const std::vector<std::wstring> events = watch.Stop();
+    std::wstring seen;
+    for (const std::wstring& e : events)
+        seen += e + L"\n";
+    const int added = IndexOfEvent(events, L"+del_reboot");
+    ASSERT_GE(added, 0) << seen;
+    EXPECT_GT(IndexOfEvent(events, L"-del_reboot"), added) << seen;
+}
 
 }  // namespace
