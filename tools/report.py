@@ -137,16 +137,62 @@ def file_changes(before_dir, after_dir):
 def print_optional(title, path, empty):
     print()
     print(title)
+    print("\n".join("  " + l for l in read_lines(path)) or "  " + empty)
+
+
+def read_lines(path):
     try:
-        lines = [l.rstrip("\r\n") for l in open(path, encoding="utf-8", errors="replace") if l.strip()]
+        return [l.strip() for l in open(path, encoding="utf-8", errors="replace") if l.strip()]
     except OSError:
-        lines = []
-    print("\n".join("  " + l.strip() for l in lines) or "  " + empty)
+        return []
+
+
+def reg_data(values, name):
+    """The data of one value as the report prints it, without its type."""
+    return decode_reg_value(values[name]).split(" ", 1)[-1] if name in values else "(missing)"
+
+
+def summary(records, before_dir, after_dir, work_dir):
+    """A few sentences on the whole run, from the same sources as the sections below."""
+    exits = [v for k, v in records if k == "exit"]
+    finished = any(k == "message" and v.split(" ")[0] == "3014" for k, v in records)
+    boxes = sum(1 for k, _ in records if k == "msgbox")
+    lines = ["Exit code %s; %s; %s." % (
+        exits[0] if exits else "none",
+        "the listener window got 3014 (install finished)" if finished else "no 3014 reached the listener window",
+        "%d message box(es)" % boxes if boxes else "no message box")]
+    after = read_reg(after_dir + "/system.reg")
+    product = after.get("Software\\Wow6432Node\\Navolo", {})
+    uninstall = after.get("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Navolo", {})
+    if "AppPath" in product:
+        folder = reg_data(product, "AppPath")
+        prefix = "  + " + folder.replace("\\", "/") + "/"
+        added = [l for l in file_changes(before_dir, after_dir) if l.startswith("  + ") and not l.endswith("/")]
+        in_folder = sum(1 for l in added if l.startswith(prefix))
+        links = sum(1 for l in added if ".lnk" in l)
+        lines.append("Installed into %s: %d files; %d shortcuts (Start menu and desktop)." % (folder, in_folder, links))
+        uninstaller = reg_data(uninstall, "UninstallString")
+        present = any(l.startswith("  + " + uninstaller.replace("\\", "/") + "  ") for l in added)
+        lines.append("Uninstall entry \"%s\" version %s, uninstaller %s%s; channel %s." % (
+            reg_data(uninstall, "DisplayName"), reg_data(uninstall, "DisplayVersion"), uninstaller,
+            "" if present else " (not in the payload)", reg_data(product, "UnionId")))
+    else:
+        lines.append("Nothing was installed: the product key has no AppPath.")
+    if work_dir:
+        state = [l.split()[3] for l in read_lines(work_dir + "/services.txt") if l.startswith("STATE")]
+        lines.append("Search service nvss: %s." % (state[0] if state else "not installed"))
+        kinds = [l.split()[1] for l in read_lines(work_dir + "/journal.txt") if l.startswith("stat_install ")]
+        lines.append("Statistics: %s." % ("install reported as kind " + kinds[0] if kinds else "no install reported"))
+    return lines
 
 
 def main(transcript, before_dir, after_dir, installer, work_dir=None):
     records = read_transcript(transcript)
     print("Silent install of %s" % installer)
+    print()
+    print("In short:")
+    for line in summary(records, before_dir, after_dir, work_dir):
+        print("  " + line)
     print()
     print("Debug output:")
     for kind, value in records:
