@@ -2,7 +2,8 @@
 # The main job: sets up and builds (tools/setup.sh), then installs the default installer
 # silently into a fresh Wine prefix and prints a report of what happened: the installer's debug
 # lines, the messages its listener received (3014 at the end), its exit code, every file and
-# registry value the install wrote, the product's service and what the statistics library was told. The report is also kept in build/main-job-report.txt.
+# registry value the install wrote, the shortcuts as lnkinfo reads them, the product's service
+# and what the statistics library was told. The report is also kept in build/main-job-report.txt.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(bash "$here/setup.sh" | tail -1)
@@ -35,6 +36,12 @@ wine "$build/bin/qeltest_launcher.exe" --transcript "$transcript" --listen --tim
   || { cat "$work/launcher.out" >&2; exit 1; }
 wine sc query nvss >"$work/services.txt" 2>&1 || true
 find "$prefix/drive_c" -name kvstat_journal.txt -exec cp {} "$work/journal.txt" \; 2>/dev/null || true
+# The shortcuts, read back by an independent reader of the link format.
+find "$prefix/drive_c" -path "$prefix/drive_c/windows" -prune -o -name '*.lnk' -newer "$work/before/files.txt" -print \
+  | sort | while read -r link; do
+      printf 'C:/%s\n' "${link#"$prefix/drive_c/"}"
+      lnkinfo "$link" 2>&1 | grep -E '^\s*(Local path|Command line arguments)\s*:' | sed 's/^\s*/    /; s/\t\+:/:/'
+    done >"$work/shortcuts.txt"
 snapshot after
 
 /usr/bin/python3 "$here/report.py" "$work/transcript.txt" "$work/before" "$work/after" "$installer" "$work" \

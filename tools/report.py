@@ -2,8 +2,9 @@
 """Prints what a run of the installer did, from the launcher's transcript and from snapshots of
 the Wine prefix taken before and after (file listing, system.reg and user.reg).
 usage: report.py TRANSCRIPT BEFORE_DIR AFTER_DIR INSTALLER [WORK_DIR]
-WORK_DIR may hold services.txt (`sc query` of the product's service) and journal.txt (the
-statistics library's journal).
+WORK_DIR holds shortcuts.txt (each new link, then lnkinfo's target and arguments, indented) and
+may hold services.txt (`sc query` of the product's service) and journal.txt (the statistics
+library's journal).
 """
 import re
 import sys
@@ -222,6 +223,10 @@ def main(transcript, before_dir, after_dir, installer, work_dir=None):
     print("Registry values written:")
     print("\n".join(registry_changes(before_dir, after_dir)) or "  none")
     if work_dir:
+        print()
+        print("Shortcuts, read back with lnkinfo:")
+        print("\n".join("  " + l.rstrip() for l in open(work_dir + "/shortcuts.txt", encoding="utf-8", errors="replace")
+                        if l.strip()) or "  none")
         print_optional("The product's search service (sc query nvss):", work_dir + "/services.txt", "not installed")
         print_optional("Calls the statistics library received, in order:", work_dir + "/journal.txt", "none")
 
