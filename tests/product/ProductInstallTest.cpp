@@ -115,6 +115,16 @@ int FirstLineStartingWith(const qeltest::Transcript& t, const std::wstring& pref
     return -1;
 }
 
+// A silent install by the default installer; the script's own switches go before the
+// installer's, whose last value runs to the end of the command line.
+qeltest::Transcript InstallSilently(const std::wstring& scriptArguments = L"")
+{
+    qeltest::LaunchRequest request;
+    request.program = qeltest::BinPath(L"QELInstaller.exe");
+    request.arguments = scriptArguments.empty() ? L"/InstallSlience true" : scriptArguments + L" /InstallSlience true";
+    return qeltest::Launch(request);
+}
+
 // One plain silent install of the real product installer, in a fresh prefix, checked through
 // the registry views, the files, the shell's links, the service manager and the journal of the
 // statistics library.
@@ -123,10 +133,7 @@ class PlainSilentInstall : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        qeltest::LaunchRequest request;
-        request.program = qeltest::BinPath(L"QELInstaller.exe");
-        request.arguments = L"/InstallSlience true";
-        s_transcript = new qeltest::Transcript(qeltest::Launch(request));
+        s_transcript = new qeltest::Transcript(InstallSilently());
     }
     static void TearDownTestSuite() { delete s_transcript; }
     void SetUp() override { CoInitialize(nullptr); }
@@ -387,10 +394,7 @@ TEST_P(OverInstalls, KeepOrOverwriteTheChannelAndReportIt)
     const OverInstallCase& c = GetParam();
     WriteChannel(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, c.existingChannel);
     WriteChannel(HKEY_CURRENT_USER, 0, c.existingChannel);
-    qeltest::LaunchRequest request;
-    request.program = qeltest::BinPath(L"QELInstaller.exe");
-    request.arguments = L"/InstallSlience true";
-    const qeltest::Transcript t = qeltest::Launch(request);
+    const qeltest::Transcript t = InstallSilently();
     ASSERT_TRUE(t.exited) << t.raw;
     EXPECT_EQ(0u, t.exitCode);
     EXPECT_TRUE(t.HasLine(L"xm cover install!!!")) << t.raw;
@@ -497,10 +501,7 @@ TEST(ProductInstall, OverTheRunningProductEndsItWithoutAskingAndReplacesItsFiles
     qel::CHandle thread(pi.hThread);
     ASSERT_NE(nullptr, WaitForProductWindow(60000));
 
-    qeltest::LaunchRequest request;
-    request.program = qeltest::BinPath(L"QELInstaller.exe");
-    request.arguments = L"/InstallSlience true";
-    const qeltest::Transcript t = qeltest::Launch(request);
+    const qeltest::Transcript t = InstallSilently();
     ASSERT_TRUE(t.exited) << t.raw;
     EXPECT_EQ(0u, t.exitCode);
     EXPECT_TRUE(t.boxes.empty()) << "the silent path asks nothing\n" << t.raw;
@@ -630,10 +631,7 @@ TEST(ProductInstall, OnAnotherDriveThanTheTemporaryFolderWorksInAFolderBesideThe
     FolderWatch watch(apps);
     ASSERT_TRUE(watch.Watching());
 
-    qeltest::LaunchRequest request;
-    request.program = qeltest::BinPath(L"QELInstaller.exe");
-    request.arguments = qeltest::QuoteArgument(L"-path=" + folder) + L" /InstallSlience true";
-    const qeltest::Transcript t = qeltest::Launch(request);
+    const qeltest::Transcript t = InstallSilently(qeltest::QuoteArgument(L"-path=" + folder));
     ASSERT_TRUE(t.exited) << t.raw;
     EXPECT_EQ(0u, t.exitCode);
     EXPECT_EQ(1, t.CountMessages(3014)) << t.raw;
