@@ -29,6 +29,11 @@ for link in "$template"/drive_c/users/*/*; do
   fi
 done
 
+# A second fixed drive, D:, on a folder of the prefix: installs onto another drive than the
+# temporary folder's.
+mkdir -p "$template/drive_d"
+ln -s ../drive_d "$template/dosdevices/d:"
+
 # Message boxes close at once after a click only without a window manager's management.
 HOME=$home wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$home/reg.log" 2>&1
 wineserver -w

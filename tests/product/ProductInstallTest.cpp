@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -514,24 +515,6 @@ TEST(ProductInstall, OverTheRunningProductEndsItWithoutAskingAndReplacesItsFiles
 
 namespace {
 
-// The folder of a path as Wine's drive Z: (the Unix root) sees it: the same folder under
-// another drive letter.
-std::wstring OnDriveZ(const std::wstring& path)
-{
-    using UnixFileName = char*(CDECL*)(LPCWSTR);
-    const auto toUnix = reinterpret_cast<UnixFileName>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unixName = toUnix != nullptr ? toUnix(path.c_str()) : nullptr;
-    if (unixName == nullptr)
-        return L"";
-    std::wstring onZ = L"Z:" + qeltest::Utf8ToWide(unixName);
-    HeapFree(GetProcessHeap(), 0, unixName);
-    for (wchar_t& c : onZ)
-        if (c == L'/')
-            c = L'\\';
-    return onZ;
-}
-
 // Names added ("+name") and removed ("-name") in a folder, in the order the file system
 // reports them, from the moment of construction to Stop().
 class FolderWatch
@@ -623,9 +606,11 @@ int IndexOfEvent(const std::vector<std::wstring>& events, const std::wstring& ev
 
 TEST(ProductInstall, OnAnotherDriveThanTheTemporaryFolderWorksInAFolderBesideTheInstallFolder)
 {
-    qeltest::TempDir dir;
-    const std::wstring apps = OnDriveZ(dir.File(L"Apps"));
-    ASSERT_FALSE(apps.empty()) << "no drive Z:";
+    // The test prefixes have a drive D: on a folder of their own; the temporary folder is on C:.
+    const std::wstring apps = L"D:\\Apps";
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    ASSERT_NE(L'D', towupper(temp[0])) << temp;
     const std::wstring folder = apps + L"\\Navolo";
     ASSERT_EQ(ERROR_SUCCESS, SHCreateDirectoryExW(nullptr, apps.c_str(), nullptr));
     FolderWatch watch(apps);
