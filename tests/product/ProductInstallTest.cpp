@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(ProductInstall, NamedInstalls, ::testing::Values(
                      L"/uid:7 /InstallSlience true", nullptr, kInstallFolder, 7, 4001},
     NamedInstallCase{"PathSwitchWinsOverTheRegisteredAppPath", kDefault, L"QELInstaller.exe",
                      L"-path=C:\\Apps\\Nav /InstallSlience true", L"C:\\Old\\Navolo", L"C:\\Apps\\Nav", 4200, 4001},
-    NamedInstallCase{"TheNamesChannelIsReadOnlyWithTheAnalysisSwitchedOn", kDefault, L"Navolo_1234_x.exe",
+    NamedInstallCase{"TheNamesChannelIsIgnoredWhileTheAnalysisIsOff", kDefault, L"Navolo_1234_x.exe",
                      L"/InstallSlience true", nullptr, kInstallFolder, 4200, 4001},
     NamedInstallCase{"AnalysisTakesTheChannelBetweenTheUnderscores", kNameAnalysis, L"Navolo_1234_x.exe",
                      L"/InstallSlience true", nullptr, kInstallFolder, 1234, 4001},
