@@ -135,17 +135,18 @@ def file_changes(before_dir, after_dir):
     return lines
 
 
-def print_optional(title, path, empty):
+def print_optional(title, path, empty, keep_indent=False):
     print()
     print(title)
-    print("\n".join("  " + l for l in read_lines(path)) or "  " + empty)
+    print("\n".join("  " + l for l in read_lines(path, keep_indent)) or "  " + empty)
 
 
-def read_lines(path):
+def read_lines(path, keep_indent=False):
     try:
-        return [l.strip() for l in open(path, encoding="utf-8", errors="replace") if l.strip()]
+        lines = [l.rstrip() for l in open(path, encoding="utf-8", errors="replace") if l.strip()]
     except OSError:
         return []
+    return lines if keep_indent else [l.strip() for l in lines]
 
 
 def reg_data(values, name):
@@ -153,7 +154,7 @@ def reg_data(values, name):
     return decode_reg_value(values[name]).split(" ", 1)[-1] if name in values else "(missing)"
 
 
-def summary(records, before_dir, after_dir, work_dir):
+def summary(records, files, after_dir, work_dir):
     """A few sentences on the whole run, from the same sources as the sections below."""
     exits = [v for k, v in records if k == "exit"]
     finished = any(k == "message" and v.split(" ")[0] == "3014" for k, v in records)
@@ -168,7 +169,7 @@ def summary(records, before_dir, after_dir, work_dir):
     if "AppPath" in product:
         folder = reg_data(product, "AppPath")
         prefix = "  + " + folder.replace("\\", "/") + "/"
-        added = [l for l in file_changes(before_dir, after_dir) if l.startswith("  + ") and not l.endswith("/")]
+        added = [l for l in files if l.startswith("  + ") and not l.endswith("/")]
         in_folder = sum(1 for l in added if l.startswith(prefix))
         links = sum(1 for l in added if ".lnk" in l)
         lines.append("Installed into %s: %d files; %d shortcuts (Start menu and desktop)." % (folder, in_folder, links))
@@ -191,8 +192,9 @@ def main(transcript, before_dir, after_dir, installer, work_dir=None):
     records = read_transcript(transcript)
     print("Silent install of %s" % installer)
     print()
+    files = file_changes(before_dir, after_dir)
     print("In short:")
-    for line in summary(records, before_dir, after_dir, work_dir):
+    for line in summary(records, files, after_dir, work_dir):
         print("  " + line)
     print()
     print("Debug output:")
@@ -218,15 +220,12 @@ def main(transcript, before_dir, after_dir, installer, work_dir=None):
     print("Exit code: %s%s" % (exits[0] if exits else "none", "  (timed out)" if any(k == "timeout" for k, _ in records) else ""))
     print()
     print("Files written (outside C:/windows):")
-    print("\n".join(file_changes(before_dir, after_dir)) or "  none")
+    print("\n".join(files) or "  none")
     print()
     print("Registry values written:")
     print("\n".join(registry_changes(before_dir, after_dir)) or "  none")
     if work_dir:
-        print()
-        print("Shortcuts, read back with lnkinfo:")
-        print("\n".join("  " + l.rstrip() for l in open(work_dir + "/shortcuts.txt", encoding="utf-8", errors="replace")
-                        if l.strip()) or "  none")
+        print_optional("Shortcuts, read back with lnkinfo:", work_dir + "/shortcuts.txt", "none", keep_indent=True)
         print_optional("The product's search service (sc query nvss):", work_dir + "/services.txt", "not installed")
         print_optional("Calls the statistics library received, in order:", work_dir + "/journal.txt", "none")
 
